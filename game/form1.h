@@ -1,0 +1,147 @@
+// game/form1.h: Form1, the one game object: every field of the game and its operations.
+#pragma once
+
+#include <array>
+#include <deque>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "game/random.h"
+#include "platform/platform.h"
+
+namespace tw {
+
+constexpr int kMaxRooms = 10;
+constexpr int kMaxSpots = 15;
+constexpr int kMaxItems = 100;
+constexpr int kMaxSwaps = 999;
+constexpr int kTasksToWin = 40;
+
+// The part of the state a saved game holds. Arrays keep their index ranges (0 unused), so
+// rooms, spots, items and pairs are addressed by the numbers the player and the files use.
+struct GameState {
+    std::string version;
+
+    int roomcount = 0;
+    std::array<std::string, kMaxRooms + 1> roomname{};
+    std::array<int, kMaxRooms + 1> spotcount{};
+    std::array<std::array<std::string, kMaxSpots + 1>, kMaxRooms + 1> spotname{};
+
+    int itemcount = 0;
+    std::array<std::string, kMaxItems + 1> itemname{};
+    std::array<int, kMaxItems + 1> itemroom{};
+    std::array<int, kMaxItems + 1> itemspot{};
+
+    int curroom = 0;
+    int curspot = 0;
+    int curitem = 0;
+
+    int questitem = 0;
+    int questroom = 0;
+    int questspot = 0;
+    std::string questtext;
+    int questsdone = 0;
+
+    int swapcount = 0;
+    std::array<std::string, kMaxSwaps + 1> swapfrom{};
+    std::array<std::string, kMaxSwaps + 1> swapto{};
+    std::string lastswaps;
+
+    std::vector<std::string> List1;  // candidate words
+    std::vector<std::string> List2;  // word pool
+};
+
+// The window timer used by hold: it tells the platform whenever it changes.
+class HolderTimer {
+public:
+    explicit HolderTimer(Platform& platform) : platform_(platform) {}
+    bool Enabled() const { return enabled_; }
+    int Interval() const { return interval_; }
+    void setEnabled(bool on) { enabled_ = on; arm(); }
+    void setInterval(int ms) { interval_ = ms; arm(); }
+
+private:
+    void arm() { platform_.setTimer(enabled_ && interval_ > 0 ? interval_ : 0); }
+    Platform& platform_;
+    bool enabled_ = false;
+    int interval_ = 0;
+};
+
+// What a save or a load did; why says what went wrong when ok is false.
+struct FileResult {
+    bool ok = true;
+    std::string why;
+};
+
+class Form1 : public GameState, public EventSink {
+public:
+    explicit Form1(Platform& platform);
+    Form1(const Form1&) = delete;
+    Form1& operator=(const Form1&) = delete;
+
+    // Settings, menus and speech: never part of a saved game.
+    std::optional<int> besttasks;  // empty until a task is completed or progress.ini gives one
+    int menu = 0;
+    int menupos = 0;
+    int speechmode = 0;
+    std::unique_ptr<Voice> sapivoice;
+    std::unique_ptr<ScreenReaderApi> jawsobj;
+    int jawsloaded = 0;
+    int ignorekeys = 0;
+    HolderTimer Holder;
+
+    Random rnd;
+    // False when words.txt was missing or unreadable at the last newgame.
+    bool wordsok = true;
+
+    // Operations.
+    void saveprogress();
+    FileResult savegame(const std::string& tempm);
+    FileResult loadgame(const std::string& tempm);
+    void sayit(const std::string& tempm);
+    void hold(double seconds);
+    void newgame();
+    void setquest();
+    int questcheck() const;
+    void swapmore();
+    void swapit(std::string& tempm) const;
+    void youwin();
+    void loadjaws();
+
+    // Window events.
+    void Form_Load();
+    void Form_Activate();
+    void Form_KeyDown(int KeyCode, int Shift) override;
+    void Holder_Timer() override;
+
+    // Helpers shared by several operations.
+    int helditem() const;                         // last item whose room is 0; 0 if none
+    int itematspot(int room, int spot, int n) const;  // the n-th item at a place; 0 if none
+    std::string programpath(const std::string& name) const;
+    void readprogress();
+    void setwindowtitle(const std::string& text);
+
+    Platform& platform;
+
+private:
+    // Completion-flow guard: keys pressed during its waits are held back and run afterwards.
+    int flowdepth_ = 0;
+    std::deque<std::pair<int, int>> heldkeys_;
+
+    void dispatchkey(int KeyCode, int Shift);
+    void mainmenukeys(int& KeyCode);
+    void howtokeys(int& KeyCode);
+    void endingkeys(int& KeyCode);
+    void housekeys(int KeyCode, int Shift);
+    void speechpathkey();
+    void rateKey(int step);
+    void taskcompleted();
+    void savePrompt();
+    void loadPrompt();
+    void exitgame();
+};
+
+}  // namespace tw

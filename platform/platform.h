@@ -1,0 +1,86 @@
+// platform/platform.h: everything the game asks of the outside world, as one small interface.
+// The core includes only this header; each back end lives in its own folder beside it.
+#pragma once
+
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+namespace tw {
+
+// The speech engine's voice (SAPI's SpVoice on Windows). Rate keeps SAPI's scale of whole
+// numbers; a back end maps it to its own units and may clamp what it hands to the engine.
+class Voice {
+public:
+    virtual ~Voice() = default;
+    // flags 3 = speak asynchronously and drop whatever is being spoken.
+    virtual void speak(const std::string& text, int flags) = 0;
+    virtual int Rate() const = 0;
+    virtual void setRate(int rate) = 0;
+    virtual int volume() const = 0;
+    virtual void setVolume(int volume) = 0;
+};
+
+// A screen reader's own speech interface (the JAWS API object on Windows).
+class ScreenReaderApi {
+public:
+    virtual ~ScreenReaderApi() = default;
+    // flush false queues the text after what the reader is saying.
+    virtual void SayString(const std::string& text, bool flush) = 0;
+};
+
+// The window's events, delivered by the platform while the game lets events run.
+class EventSink {
+public:
+    virtual ~EventSink() = default;
+    virtual void Form_KeyDown(int KeyCode, int Shift) = 0;
+    virtual void Holder_Timer() = 0;
+};
+
+// Thrown by a back end when an object cannot be created; what() is the platform's description.
+class PlatformError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+class Platform {
+public:
+    virtual ~Platform() = default;
+
+    // The game window, whose events go to sink.
+    virtual void attach(EventSink* sink) = 0;
+    virtual std::string title() = 0;
+    virtual void setTitle(const std::string& text) = 0;
+
+    // Let pending window events (keys, timer ticks) run once, then return.
+    virtual void doEvents() = 0;
+    // Sleep until an event may be pending (a key, the timer falling due). Never required for
+    // correctness; it only keeps a waiting loop from spinning.
+    virtual void waitEvents() = 0;
+    // The one window timer: a tick every intervalMs while it is above 0; 0 stops it.
+    virtual void setTimer(int intervalMs) = 0;
+
+    // Every text the game speaks, whatever the path, before the path gets it.
+    virtual void said(const std::string& text, int speechmode) = 0;
+
+    // A synthetic key event: flags 0 press, 2 release.
+    virtual void keybd_event(int vk, int flags) = 0;
+    virtual void messageBox(const std::string& text, const std::string& caption) = 0;
+    // The typed text, or the empty text when the player cancels.
+    virtual std::string inputBox(const std::string& prompt, const std::string& caption) = 0;
+
+    virtual bool fileExists(const std::string& path) = 0;
+    virtual std::string programFolder() = 0;
+    virtual double secondsSinceMidnight() = 0;
+    virtual bool anotherInstanceRunning() = 0;
+    [[noreturn]] virtual void endProcess() = 0;
+
+    // Both throw PlatformError when the object cannot be made.
+    virtual std::unique_ptr<Voice> createVoice() = 0;
+    virtual std::unique_ptr<ScreenReaderApi> createJawsApi() = 0;
+
+    // Start a WAV file playing and return at once; failures are silent.
+    virtual void playSound(const std::string& path) = 0;
+};
+
+}  // namespace tw
