@@ -2,7 +2,9 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -94,6 +96,8 @@ public:
     HolderTimer Holder;
 
     Random rnd;
+    // Set by --seed: start-up seeds with this instead of the time of day.
+    std::optional<std::uint64_t> seedoverride;
     // False when words.txt was missing or unreadable at the last newgame.
     bool wordsok = true;
 
@@ -109,7 +113,8 @@ public:
     void swapmore();
     void swapit(std::string& tempm) const;
     void youwin();
-    void loadjaws();
+    // Writes its one failure line through startuplog.
+    void loadjaws(const std::function<void(const std::string&)>& startuplog);
 
     // Window events.
     void Form_Load();
@@ -121,7 +126,8 @@ public:
     int helditem() const;                         // last item whose room is 0; 0 if none
     int itematspot(int room, int spot, int n) const;  // the n-th item at a place; 0 if none
     std::string programpath(const std::string& name) const;
-    void readprogress();
+    // Reads progress.ini; says what was wrong when it could not be read.
+    std::optional<std::string> readprogress();
     void setwindowtitle(const std::string& text);
 
     Platform& platform;
@@ -137,10 +143,14 @@ private:
     void endingkeys(int& KeyCode);
     void housekeys(int KeyCode, int Shift);
     void speechpathkey();
-    void rateKey(int step);
+    void ratekey(int step);
+    void playgame();
+    void enterkey();
     void taskcompleted();
-    void savePrompt();
-    void loadPrompt();
+    void infokeys(int KeyCode);
+    void questkey();
+    void saveprompt();
+    void loadprompt();
     void exitgame();
 };
 

@@ -1,0 +1,39 @@
+// app/progress.cpp: progress.ini, the speech settings and the record kept between runs.
+#include "game/form1.h"
+#include "game/text.h"
+
+namespace tw {
+
+std::string Form1::programpath(const std::string& name) const { return platform.programFolder() + "/" + name; }
+
+void Form1::saveprogress() {
+    const std::vector<std::string> lines = {
+        valueText(speechmode),
+        valueText(sapivoice ? sapivoice->Rate() : 3),
+        besttasks ? valueText(*besttasks) : std::string(),
+    };
+    std::string why;
+    // Replaced whole or not at all: a failed write keeps the previous settings.
+    replaceFileBytes(programpath("progress.ini"), joinLines(lines), why);
+}
+
+std::optional<std::string> Form1::readprogress() {
+    const std::string path = programpath("progress.ini");
+    if (!platform.fileExists(path)) return std::nullopt;
+    const auto lines = readTextFile(path);
+    if (!lines) return "progress.ini cannot be opened; the default settings are used";
+    if (lines->size() < 3) return "progress.ini has fewer than three lines; the default settings are used";
+    const auto rate = fieldNumber(readField((*lines)[1]));
+    if (!rate) return "line 2 of progress.ini is not a number; the default settings are used";
+
+    // A path the game does not know would make every message silent: keep the title path.
+    const auto mode = fieldNumber(readField((*lines)[0]));
+    speechmode = (mode && *mode >= 0 && *mode <= 3) ? static_cast<int>(*mode) : 1;
+    if (speechmode == 3 && jawsloaded != 1) speechmode = 0;
+    if (*rate >= -1000 && *rate <= 1000) sapivoice->setRate(static_cast<int>(*rate));
+    const auto best = fieldNumber(readField((*lines)[2]));
+    if (best && *best >= 0 && *best <= 1000000) besttasks = static_cast<int>(*best);
+    return std::nullopt;
+}
+
+}  // namespace tw

@@ -1,0 +1,175 @@
+// input/keydown.cpp: the one key handler: its order of tests and the three spoken menus.
+#include "game/ending.h"
+#include "game/form1.h"
+#include "input/howto.h"
+#include "input/keys.h"
+
+namespace tw {
+
+void Form1::Form_KeyDown(int KeyCode, int Shift) {
+    if (ignorekeys == 1) return;
+    // During the waits of a task's completion keys are held back and run once it has ended,
+    // so that no key sees the flow half done; Ctrl only silences speech and acts at once.
+    if (flowdepth_ > 0 && KeyCode != key::Ctrl) {
+        heldkeys_.emplace_back(KeyCode, Shift);
+        return;
+    }
+    dispatchkey(KeyCode, Shift);
+}
+
+void Form1::dispatchkey(int KeyCode, int Shift) {
+    if (KeyCode == key::Ctrl) {
+        sayit("");
+        return;
+    }
+    if (KeyCode == 233 || KeyCode == key::Shift || KeyCode == key::Alt) return;
+    if (KeyCode == key::Tab) {
+        speechpathkey();
+        return;
+    }
+    if (KeyCode == key::PageUp) ratekey(1);
+    if (KeyCode == key::PageDown) ratekey(-1);
+    if (KeyCode == key::Escape && menu == 0) {
+        menu = 1;
+        menupos = 0;
+        sayit("Main menu");
+        return;
+    }
+    if (KeyCode == key::Escape && curroom != 0) {
+        menu = 0;
+        menupos = 0;
+        sayit("Menu closed");
+        return;
+    }
+    if (menu != 0) {
+        if (KeyCode == key::Right || KeyCode == key::Down) ++menupos;
+        if (KeyCode == key::Left || KeyCode == key::Up) {
+            --menupos;
+            if (menupos == 0) menupos = -1;
+        }
+        if (menu == 1) mainmenukeys(KeyCode);
+        else if (menu == 2) howtokeys(KeyCode);
+        else if (menu == 3) endingkeys(KeyCode);
+        return;
+    }
+    housekeys(KeyCode, Shift);
+}
+
+void Form1::mainmenukeys(int& KeyCode) {
+    if (KeyCode == key::Enter && menupos == 0) {
+        menupos = 1;
+        KeyCode = key::Tab;  // the first entry is announced, not chosen
+    }
+    if (menupos <= 0) menupos = 5;
+    if (menupos > 5) menupos = 1;
+    if (menupos == 1) {
+        if (KeyCode == key::Enter) {
+            menu = 2;
+            menupos = 0;
+            sayit("Arrow down for information");
+        } else {
+            sayit("How to play");
+        }
+    }
+    // With no game there is nothing to save: the arrows step over that entry.
+    if (menupos == 3 && curroom == 0) {
+        if (KeyCode == key::Down || KeyCode == key::Right) menupos = 4;
+        if (KeyCode == key::Up || KeyCode == key::Left) menupos = 2;
+    }
+    if (menupos == 2) {
+        if (KeyCode == key::Enter) {
+            playgame();
+        } else {
+            sayit("Play the game");
+        }
+    }
+    if (menupos == 3) {
+        if (KeyCode == key::Enter) {
+            saveprompt();
+        } else {
+            sayit("Save current game");
+        }
+    }
+    if (menupos == 4) {
+        if (KeyCode == key::Enter) {
+            loadprompt();
+        } else {
+            sayit("Load game");
+        }
+    }
+    if (menupos == 5) {
+        if (KeyCode == key::Enter) {
+            exitgame();
+        } else {
+            sayit("Exit the game");
+        }
+    }
+}
+
+void Form1::howtokeys(int& KeyCode) {
+    if (KeyCode == key::Escape) {
+        menu = 1;
+        menupos = 0;
+        sayit("Main menu");
+        return;
+    }
+    if (KeyCode == key::Enter && menupos == 0) {
+        menupos = 1;
+        KeyCode = key::Tab;
+    }
+    if (menupos <= 0) menupos = 14;
+    if (menupos > 14) menupos = 1;
+    if (menupos <= 13) {
+        sayit(howtopages[menupos - 1]);
+    } else if (KeyCode == key::Enter) {
+        menu = 1;
+        menupos = 0;
+        sayit("Main menu");
+    } else {
+        sayit("Previous menu");
+    }
+}
+
+void Form1::endingkeys(int& KeyCode) {
+    if (KeyCode == key::Escape) {
+        menu = 1;
+        menupos = 0;
+        sayit("Main menu");
+        return;
+    }
+    if (KeyCode == key::Enter && menupos == 0) {
+        menupos = 1;
+        KeyCode = key::Tab;
+    }
+    if (menupos <= 0) menupos = 10;
+    if (menupos > 10) menupos = 1;
+    if (menupos <= 9) {
+        sayit(endingpages[menupos - 1]);
+    } else if (KeyCode == key::Enter) {
+        menu = 1;
+        menupos = 0;
+        sayit("Main menu");
+    } else {
+        sayit("Return to the main menu.");
+    }
+}
+
+void Form1::playgame() {
+    menu = 0;
+    menupos = 0;
+    sayit("You have arrived at Dorvel's house.  Press Q, to hear your first task.");
+    newgame();
+    if (!wordsok) {
+        sayit("The word list, words.txt, could not be read, so Dorvel's words will not change in this game.  "
+              "Press Q, to hear your first task.");
+    }
+}
+
+void Form1::exitgame() {
+    saveprogress();
+    hold(0.5);
+    platform.doEvents();
+    platform.endProcess();
+}
+
+}  // namespace tw

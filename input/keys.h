@@ -1,0 +1,24 @@
+// input/keys.h: the Windows virtual-key codes the game answers to.
+#pragma once
+
+namespace tw::key {
+
+constexpr int Tab = 9;
+constexpr int Enter = 13;
+constexpr int Shift = 16;
+constexpr int Ctrl = 17;
+constexpr int Alt = 18;
+constexpr int Escape = 27;
+constexpr int PageUp = 33;
+constexpr int PageDown = 34;
+constexpr int Left = 37;
+constexpr int Up = 38;
+constexpr int Right = 39;
+constexpr int Down = 40;
+constexpr int Grave = 192;
+
+constexpr int ShiftMask = 1;
+constexpr int CtrlMask = 2;
+constexpr int AltMask = 4;
+
+}  // namespace tw::key

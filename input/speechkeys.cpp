@@ -1,0 +1,32 @@
+// input/speechkeys.cpp: Tab for the next speech path, Page Up and Page Down for the rate.
+#include "game/form1.h"
+
+namespace tw {
+
+void Form1::speechpathkey() {
+    ++speechmode;
+    if (speechmode > 3) speechmode = 0;
+    if (speechmode == 0) {
+        setwindowtitle("Tumblewick (v" + version + "), by Dorvel");
+        sayit("Sapi on");
+    }
+    if (speechmode == 1) sayit("Screen reader");
+    if (speechmode == 2) sayit("Window eyes support");
+    if (speechmode == 3 && jawsloaded == 1) {
+        setwindowtitle("Tumblewick (v" + version + ")");
+        sayit("Jaws");
+    }
+    if (speechmode == 3 && jawsloaded == 0) {
+        speechmode = 0;
+        setwindowtitle("Tumblewick (v" + version + ")");
+        sayit("Jaws does not seem to be responding, Sapi on.");
+    }
+}
+
+void Form1::ratekey(int step) {
+    // The game steps without a bound; the voice clamps what it hands to its engine.
+    sapivoice->setRate(sapivoice->Rate() + step);
+    sayit(step > 0 ? "Sapi faster." : "Sapi slower.");
+}
+
+}  // namespace tw

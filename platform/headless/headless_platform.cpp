@@ -1,0 +1,147 @@
+// platform/headless/headless_platform.cpp: the headless platform: waits take no real time.
+#include "platform/headless/headless_platform.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <ostream>
+
+namespace tw {
+
+class HeadlessVoice : public Voice {
+public:
+    explicit HeadlessVoice(HeadlessPlatform& platform) : platform_(platform) {}
+    void speak(const std::string& text, int flags) override {
+        (void)flags;
+        platform_.record("voice: " + text);
+    }
+    int Rate() const override { return rate_; }
+    void setRate(int rate) override { rate_ = rate; }
+    int volume() const override { return volume_; }
+    void setVolume(int volume) override { volume_ = volume; }
+
+private:
+    HeadlessPlatform& platform_;
+    int rate_ = 0;
+    int volume_ = 100;
+};
+
+namespace {
+
+class HeadlessReader : public ScreenReaderApi {
+public:
+    explicit HeadlessReader(HeadlessPlatform& platform) : platform_(platform) {}
+    void SayString(const std::string& text, bool flush) override {
+        (void)flush;
+        platform_.record("reader: " + text);
+    }
+
+private:
+    HeadlessPlatform& platform_;
+};
+
+}  // namespace
+
+HeadlessPlatform::HeadlessPlatform(std::string programFolder, std::ostream* out)
+    : folder_(std::move(programFolder)), out_(out) {}
+
+void HeadlessPlatform::record(const std::string& line) {
+    events.push_back(line);
+    if (out_) *out_ << line << '\n';
+}
+
+std::vector<std::string> HeadlessPlatform::spoken() const {
+    std::vector<std::string> texts;
+    for (const auto& line : events)
+        if (line.rfind("say: ", 0) == 0) texts.push_back(line.substr(5));
+    return texts;
+}
+
+int HeadlessPlatform::voiceRate() const { return voice_ ? voice_->Rate() : 0; }
+
+void HeadlessPlatform::queueKey(int code, int shift, double atMs) {
+    const double at = atMs < 0 ? now_ : atMs;
+    // Keep the queue in time order; equal times keep their arrival order.
+    auto pos = std::find_if(queue_.begin(), queue_.end(), [at](const Event& e) { return e.atMs > at; });
+    queue_.insert(pos, Event{at, code, shift});
+}
+
+void HeadlessPlatform::setTitle(const std::string& text) {
+    title_ = text;
+    record("title: " + text);
+}
+
+void HeadlessPlatform::doEvents() {
+    // Everything due now, one event at a time: a handler may itself let events run.
+    while (!queue_.empty() && queue_.front().atMs <= now_) {
+        const Event e = queue_.front();
+        queue_.pop_front();
+        if (sink_) sink_->Form_KeyDown(e.code, e.shift);
+    }
+    if (deadline_ >= 0 && deadline_ <= now_) {
+        deadline_ = interval_ > 0 ? now_ + interval_ : -1;
+        if (sink_) sink_->Holder_Timer();
+    }
+}
+
+void HeadlessPlatform::waitEvents() {
+    double next = deadline_;
+    if (!queue_.empty() && (next < 0 || queue_.front().atMs < next)) next = queue_.front().atMs;
+    if (next > now_) now_ = next;
+}
+
+void HeadlessPlatform::setTimer(int intervalMs) {
+    interval_ = intervalMs;
+    deadline_ = intervalMs > 0 ? now_ + intervalMs : -1;
+}
+
+void HeadlessPlatform::said(const std::string& text, int speechmode) {
+    (void)speechmode;
+    record("say: " + text);
+}
+
+void HeadlessPlatform::keybd_event(int vk, int flags) {
+    record("keybd: " + std::to_string(vk) + " " + std::to_string(flags));
+    // Presses reach the game's own window like typed keys; releases are no key-down.
+    if (flags == 0) queueKey(vk, 0);
+}
+
+void HeadlessPlatform::messageBox(const std::string& text, const std::string& caption) {
+    (void)caption;
+    record("box: " + text);
+}
+
+std::string HeadlessPlatform::inputBox(const std::string& prompt, const std::string& caption) {
+    record("input: " + caption + " | " + prompt);
+    return inputAnswer ? inputAnswer(prompt, caption) : std::string();
+}
+
+bool HeadlessPlatform::fileExists(const std::string& path) {
+    std::error_code ec;
+    return std::filesystem::is_regular_file(path, ec);
+}
+
+bool HeadlessPlatform::anotherInstanceRunning() {
+    return instanceCheck ? instanceCheck(folder_) : instanceRunning;
+}
+
+void HeadlessPlatform::endProcess() {
+    ended = true;
+    if (out_) out_->flush();
+    throw ProcessEnded{};
+}
+
+std::unique_ptr<Voice> HeadlessPlatform::createVoice() {
+    if (!voiceAvailable) throw PlatformError("the speech engine is not available");
+    auto voice = std::make_unique<HeadlessVoice>(*this);
+    voice_ = voice.get();
+    return voice;
+}
+
+std::unique_ptr<ScreenReaderApi> HeadlessPlatform::createJawsApi() {
+    if (!jawsAvailable) throw PlatformError("no screen reader answers");
+    return std::make_unique<HeadlessReader>(*this);
+}
+
+void HeadlessPlatform::playSound(const std::string& path) { record("sound: " + path); }
+
+}  // namespace tw

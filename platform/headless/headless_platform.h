@@ -1,0 +1,81 @@
+// platform/headless/headless_platform.h: a platform with no hardware: a virtual clock, an event
+// queue of keys and timer ticks, and a record of everything the player would perceive.
+#pragma once
+
+#include <deque>
+#include <functional>
+#include <iosfwd>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace tw {
+
+// Thrown by endProcess so that a test or the driver regains control; not a std::exception,
+// so the game's own failure handling never catches it.
+struct ProcessEnded {};
+
+class HeadlessPlatform : public Platform {
+public:
+    explicit HeadlessPlatform(std::string programFolder, std::ostream* out = nullptr);
+
+    // What the player perceived, one line per event ("say: ...", "title: ...", ...).
+    std::vector<std::string> events;
+    // Only the texts of the "say: " events.
+    std::vector<std::string> spoken() const;
+
+    // Controls for the driver and the tests.
+    bool jawsAvailable = false;
+    bool voiceAvailable = true;
+    bool instanceRunning = false;
+    std::function<bool(const std::string&)> instanceCheck;  // overrides instanceRunning
+    std::function<std::string(const std::string&, const std::string&)> inputAnswer;
+    // A key-down delivered once the virtual clock reaches atMs (default: now).
+    void queueKey(int code, int shift = 0, double atMs = -1);
+    bool idle() const { return queue_.empty() && deadline_ < 0; }
+    double nowMs() const { return now_; }
+    int voiceRate() const;
+    bool ended = false;
+
+    // Platform.
+    void attach(EventSink* sink) override { sink_ = sink; }
+    std::string title() override { return title_; }
+    void setTitle(const std::string& text) override;
+    void doEvents() override;
+    void waitEvents() override;
+    void setTimer(int intervalMs) override;
+    void said(const std::string& text, int speechmode) override;
+    void keybd_event(int vk, int flags) override;
+    void messageBox(const std::string& text, const std::string& caption) override;
+    std::string inputBox(const std::string& prompt, const std::string& caption) override;
+    bool fileExists(const std::string& path) override;
+    std::string programFolder() override { return folder_; }
+    double secondsSinceMidnight() override { return 43200.0 + now_ / 1000.0; }
+    bool anotherInstanceRunning() override;
+    [[noreturn]] void endProcess() override;
+    std::unique_ptr<Voice> createVoice() override;
+    std::unique_ptr<ScreenReaderApi> createJawsApi() override;
+    void playSound(const std::string& path) override;
+
+    void record(const std::string& line);
+
+private:
+    struct Event {
+        double atMs;
+        int code;
+        int shift;
+    };
+    std::string folder_;
+    std::ostream* out_;
+    EventSink* sink_ = nullptr;
+    std::string title_;
+    std::deque<Event> queue_;
+    double now_ = 0;
+    double deadline_ = -1;
+    int interval_ = 0;
+    class HeadlessVoice* voice_ = nullptr;
+};
+
+}  // namespace tw

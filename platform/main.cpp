@@ -1,0 +1,67 @@
+// platform/main.cpp: the tumblewick command: picks the front end and hands it the options.
+#include <filesystem>
+#include <iostream>
+#include <string>
+
+#include <CLI/CLI.hpp>
+
+#include "platform/headless/headless_main.h"
+#if TW_HAVE_LINUX
+#include "platform/linux/instance_lock.h"
+#include "platform/terminal/terminal_main.h"
+#endif
+
+namespace {
+
+std::string executableFolder(const char* argv0) {
+    std::error_code ec;
+    auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
+    if (ec) self = std::filesystem::absolute(argv0, ec);
+    return self.parent_path().string();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    CLI::App app{"Tumblewick: an audio game of word association and memory."};
+    bool headless = false;
+    bool jaws = false;
+    bool noEcho = false;
+    std::uint64_t seed = 0;
+    std::string home;
+    std::string speechWav;
+    app.add_flag("--headless", headless, "Run without a terminal: commands on standard input, events on standard output");
+    auto* seedOption = app.add_option("--seed", seed, "Seed the random generator instead of the time of day");
+    app.add_option("--home", home, "The program's folder (words.txt, sounds, progress.ini, saved games)");
+    app.add_flag("--jaws", jaws, "Headless: the screen-reader object can be created");
+    app.add_option("--speech-wav", speechWav, "Write the voice's speech to this WAV file instead of a sound device");
+    app.add_flag("--no-echo", noEcho, "Do not print what the voice or the screen reader speaks");
+    CLI11_PARSE(app, argc, argv);
+
+    if (home.empty()) home = executableFolder(argv[0]);
+    std::error_code ec;
+    home = std::filesystem::absolute(home, ec).lexically_normal().string();
+    if (home.size() > 1 && home.back() == '/') home.pop_back();
+
+    if (headless) {
+        tw::HeadlessOptions options;
+        if (*seedOption) options.seed = seed;
+        options.home = home;
+        options.jaws = jaws;
+#if TW_HAVE_LINUX
+        options.instanceCheck = [](const std::string& folder) { return tw::anotherInstanceRunning(folder); };
+#endif
+        return tw::runHeadless(options, std::cin, std::cout);
+    }
+#if TW_HAVE_LINUX
+    tw::TerminalOptions options;
+    if (*seedOption) options.seed = seed;
+    options.home = home;
+    options.speechWav = speechWav;
+    options.echo = !noEcho;
+    return tw::runTerminal(options);
+#else
+    std::cerr << "This build has only the headless front end: use --headless.\n";
+    return 2;
+#endif
+}

@@ -1,0 +1,192 @@
+// save/loadgame.cpp: reads a saved-game file, checks it whole, and only then makes it the game.
+#include <climits>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <system_error>
+#include <utility>
+#include <vector>
+
+#include "game/form1.h"
+#include "game/text.h"
+#include "save/savefile.h"
+
+namespace tw {
+
+namespace {
+
+// Thrown at the first fault; carries the phrase the player hears.
+struct Damaged {
+    std::string why;
+};
+
+std::string num(int n) { return std::to_string(n); }
+
+// Walks the file's lines in order; every read checks the end of the file first.
+class LineReader {
+public:
+    explicit LineReader(std::vector<std::string> lines) : lines_(std::move(lines)) {}
+
+    std::string text() {
+        if (pos_ >= lines_.size()) throw Damaged{"the file ends too early"};
+        return lines_[pos_++];
+    }
+
+    int number(const std::string& what) {
+        const std::string field = readField(text());
+        // Eleven characters hold every int; longer fields are refused before conversion.
+        if (field.size() > 11) throw Damaged{what + " is not a whole number"};
+        const auto n = fieldNumber(field);
+        if (!n || *n < INT_MIN || *n > INT_MAX) throw Damaged{what + " is not a whole number"};
+        return static_cast<int>(*n);
+    }
+
+    int count(const std::string& what, int low, int high) {
+        const int n = number(what);
+        if (n < low || n > high)
+            throw Damaged{what + " is not between " + num(low) + " and " + num(high)};
+        return n;
+    }
+
+    // A list's length is bounded by the lines still unread, never trusted on its own.
+    int listLength(const std::string& what, std::size_t linesAfter) {
+        const int n = number(what);
+        if (n < 0) throw Damaged{what + " is below 0"};
+        const std::size_t rest = lines_.size() - pos_;
+        if (static_cast<std::size_t>(n) + linesAfter > rest)
+            throw Damaged{what + " is more than the file holds"};
+        return n;
+    }
+
+    void expectEnd() {
+        for (; pos_ < lines_.size(); ++pos_)
+            if (!lines_[pos_].empty()) throw Damaged{"the file goes on after the end of the game"};
+    }
+
+private:
+    std::vector<std::string> lines_;
+    std::size_t pos_ = 0;
+};
+
+void readInto(LineReader& in, GameState& g) {
+    g.version = readField(in.text());
+    g.curroom = in.number("the current room");
+    g.curspot = in.number("the current spot");
+    g.curitem = in.number("the current item");
+    g.itemcount = in.count("the number of items", 1, kMaxItems);
+    for (int i = 1; i <= g.itemcount; ++i) {
+        g.itemname[i] = in.text();
+        g.itemroom[i] = in.number("the room of item " + num(i));
+        g.itemspot[i] = in.number("the spot of item " + num(i));
+    }
+    g.roomcount = in.count("the number of rooms", 1, kMaxRooms);
+    for (int i = 1; i <= kMaxRooms; ++i) {
+        g.roomname[i] = in.text();
+        g.spotcount[i] = in.count("the number of spots in room " + num(i), 0, kMaxSpots);
+        if (i <= g.roomcount && g.spotcount[i] < 1) throw Damaged{"room " + num(i) + " has no spots"};
+        for (int j = 1; j <= g.spotcount[i]; ++j) g.spotname[i][j] = in.text();
+    }
+    g.questsdone = in.number("the number of tasks done");
+    if (g.questsdone < 0) throw Damaged{"the number of tasks done is below 0"};
+    g.swapcount = in.count("the number of swaps", 0, kMaxSwaps);
+    for (int k = 1; k <= g.swapcount; ++k) {
+        g.swapfrom[k] = in.text();
+        g.swapto[k] = in.text();
+    }
+    g.lastswaps = in.text();
+    g.questtext = in.text();
+    g.questitem = in.number("the task's item");
+    g.questroom = in.number("the task's room");
+    g.questspot = in.number("the task's spot");
+    // One line after the first list: the second list's length.
+    const int words1 = in.listLength("the number of words in the first list", 1);
+    for (int k = 0; k < words1; ++k) g.List1.push_back(in.text());
+    const int words2 = in.listLength("the number of words in the second list", 0);
+    for (int k = 0; k < words2; ++k) g.List2.push_back(in.text());
+    in.expectEnd();
+}
+
+bool placeExists(const GameState& g, int room, int spot) {
+    return room >= 1 && room <= kMaxRooms && spot >= 1 && spot <= g.spotcount[room];
+}
+
+// The rules the running game relies on; counts were already checked while reading.
+void checkPlayable(const GameState& g) {
+    int inHand = 0;
+    for (int i = 1; i <= g.itemcount; ++i) {
+        const int room = g.itemroom[i];
+        const int spot = g.itemspot[i];
+        if (room == 0) {
+            if (spot != 0) throw Damaged{"item " + num(i) + " is in the hand and at a spot"};
+            ++inHand;
+            continue;
+        }
+        if (room < 1 || room > kMaxRooms)
+            throw Damaged{"item " + num(i) + " lies in a room that does not exist"};
+        if (!placeExists(g, room, spot))
+            throw Damaged{"item " + num(i) + " lies at a spot that does not exist"};
+    }
+    if (inHand == 0) throw Damaged{"no item is in the hand"};
+    if (inHand > 1) throw Damaged{"more than one item is in the hand"};
+
+    if (g.curroom < 1 || g.curroom > kMaxRooms) throw Damaged{"the current room does not exist"};
+    if (g.curspot < 0 || g.curspot > g.spotcount[g.curroom])
+        throw Damaged{"the current spot does not exist"};
+    if (g.curitem < 0 || g.curitem > g.itemcount) throw Damaged{"the current item does not exist"};
+
+    if (g.questitem < 1 || g.questitem > g.itemcount) throw Damaged{"the task's item does not exist"};
+    if (g.questroom < 1 || g.questroom > g.roomcount) throw Damaged{"the task's room does not exist"};
+    if (g.questspot < 1 || g.questspot > g.spotcount[g.questroom])
+        throw Damaged{"the task's spot does not exist"};
+
+    // Choosing the next task draws until it finds an item and a new place for it; with none,
+    // that search would never end.
+    int places = 0;
+    for (int r = 1; r <= g.roomcount; ++r) places += g.spotcount[r];
+    bool taskPossible = false;
+    for (int i = 1; i <= g.itemcount && !taskPossible; ++i) {
+        if (g.itemroom[i] == 0) continue;
+        const bool ownPlaceCounted = g.itemroom[i] <= g.roomcount;
+        taskPossible = places - (ownPlaceCounted ? 1 : 0) > 0;
+    }
+    if (!taskPossible) throw Damaged{"no task can be set in this house"};
+}
+
+}  // namespace
+
+bool readSavedGame(std::string_view bytes, GameState& out, std::string& why) {
+    if (bytes.empty()) {
+        why = "the file is empty";
+        return false;
+    }
+    std::vector<std::string> lines = splitLines(bytes);
+    for (auto& line : lines) line = cp1252ToUtf8(line);
+    LineReader in(std::move(lines));
+    try {
+        readInto(in, out);
+        checkPlayable(out);
+    } catch (const Damaged& fault) {
+        why = fault.why;
+        return false;
+    }
+    return true;
+}
+
+FileResult Form1::loadgame(const std::string& tempm) {
+    if (tempm.empty()) return {false, "no name was given"};
+    const std::string path = programpath(tempm);
+    std::error_code ec;
+    if (std::filesystem::is_directory(path, ec)) return {false, "that name is a folder, not a saved game"};
+    if (!std::filesystem::exists(path, ec)) return {false, "there is no saved game of that name"};
+    std::string bytes;
+    if (!readFileBytes(path, bytes)) return {false, "the file cannot be read"};
+
+    // The file goes into a scratch state first, so a damaged one leaves the game as it was.
+    auto scratch = std::make_unique<GameState>();
+    std::string why;
+    if (!readSavedGame(bytes, *scratch, why)) return {false, why};
+    static_cast<GameState&>(*this) = std::move(*scratch);
+    return {true, ""};
+}
+
+}  // namespace tw
