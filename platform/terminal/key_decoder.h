@@ -68,7 +68,7 @@ public:
     TerminalReplies takeReplies();
 
 private:
-    enum class State { Ground, Esc, Csi, Ss3, ConsoleFn, CrSeen };
+    enum class State { Ground, Esc, Csi, Ss3, ConsoleFn };
 
     void byte(unsigned char c, std::vector<KeyDown>& out);
     void ground(unsigned char c, int extraMods, std::vector<KeyDown>& out);

@@ -1,0 +1,47 @@
+// platform/linux/sound_player.h: WAV sounds played through SDL2 audio without holding up the game.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace tw {
+
+// Plays one sound at a time on its own thread. play() only hands the path over; loading, opening
+// the device and queueing happen later, so a slow or missing sound system never stalls a key.
+class SoundPlayer {
+public:
+    SoundPlayer();
+    ~SoundPlayer();
+    SoundPlayer(const SoundPlayer&) = delete;
+    SoundPlayer& operator=(const SoundPlayer&) = delete;
+
+    // Starts path playing, cutting off whatever plays now. Bad paths and no device are silent.
+    void play(const std::string& path);
+
+    // Waits until every play() so far has been dealt with (queued or dropped); false on timeout.
+    bool waitUntilHandled(std::chrono::milliseconds timeout);
+    // How many sounds reached a device since this player was made.
+    int soundsStarted() const;
+    // True while the device still has audio of the current sound to play.
+    bool playing() const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+// The player behind playWavAsync, made on first use and kept until exit.
+SoundPlayer& processSoundPlayer();
+
+// Starts a WAV file playing and returns at once; a new sound cuts off the previous one.
+void playWavAsync(const std::string& path);
+
+// SDL's audio is shared by the voice and the sounds. Opens an output of signed 16-bit samples at
+// this rate and channel count (SDL converts for the hardware) and starts it; 0 when there is no
+// usable device. Each successful open must be closed with closeAudioOutput.
+std::uint32_t openAudioOutput(int sampleRate, int channels);
+void closeAudioOutput(std::uint32_t device);
+
+}  // namespace tw

@@ -1,0 +1,8 @@
+#!/usr/bin/env bash
+# scripts/play.sh: installs what is missing, builds the game and starts it in this terminal.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/deps.sh
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF >/dev/null
+cmake --build build -j"$(nproc)" --target tumblewick
+exec ./build/tumblewick "$@"
