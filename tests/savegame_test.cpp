@@ -27,7 +27,8 @@ namespace fs = std::filesystem;
 
 // ---- game states built by hand ----
 
-// Two rooms (kitchen: table, shelf; hall: hook), eight empty rooms, three items.
+// Two rooms (kitchen: table, shelf; hall: hook), eight empty rooms, three items; nothing else
+// of the previous state is left.
 void buildSmallHouse(GameState& g) {
     g = GameState{};
     g.version = "0.6b";
@@ -273,7 +274,9 @@ protected:
         const FileResult result = form->loadgame("damaged");
         EXPECT_FALSE(result.ok);
         EXPECT_FALSE(result.why.empty());
-        if (!why.empty()) EXPECT_EQ(result.why, why);
+        if (!why.empty()) {
+            EXPECT_EQ(result.why, why);
+        }
         EXPECT_TRUE(sameState(*form, before));
         EXPECT_EQ(form->menu, 5);
         EXPECT_EQ(form->besttasks, 9);
