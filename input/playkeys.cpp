@@ -11,10 +11,10 @@ namespace {
 constexpr std::string_view kSpotKeys = "WERTYUI";
 constexpr std::string_view kItemKeys = "ASDFGHJ";
 
-// 1..7 for a key of the row, 0 otherwise.
+// 1..7 for a key of the row, 0 otherwise (also for codes whose low byte only looks like a letter).
 int rowindex(std::string_view row, int KeyCode) {
     const auto pos = row.find(static_cast<char>(KeyCode));
-    return (KeyCode < 128 && pos != std::string_view::npos) ? static_cast<int>(pos) + 1 : 0;
+    return (KeyCode >= 0 && KeyCode < 128 && pos != std::string_view::npos) ? static_cast<int>(pos) + 1 : 0;
 }
 
 }  // namespace

@@ -43,7 +43,9 @@ void Form1::saveprompt() {
     }
     const FileResult result = savegame(name);
     if (!result.ok) {
-        sayit("The game could not be saved as " + name + ".  " + result.why + ".  Nothing was written.");
+        std::string why = result.why;
+        if (!why.empty() && why[0] >= 'a' && why[0] <= 'z') why[0] = static_cast<char>(why[0] - 'a' + 'A');
+        sayit("The game could not be saved as " + name + ".  " + why + ".  Nothing was written.");
         return;
     }
     sayit("Game saved as " + name + ".  Press escape to return to the game.");
