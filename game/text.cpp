@@ -218,7 +218,11 @@ bool replaceFileBytes(const std::string& path, std::string_view bytes, std::stri
     }
     if (ok) {
         std::error_code ec;
-        std::filesystem::rename(temp, path, ec);  // replaces the target, also on Windows
+        // Paths are UTF-8; say so, or Windows would read them in the C locale's code page.
+        const auto u8 = [](const std::string& p) {
+            return std::filesystem::path(std::u8string(p.begin(), p.end()));
+        };
+        std::filesystem::rename(u8(temp), u8(path), ec);  // replaces the target, also on Windows
         if (ec) {
             why = ec.message();
             ok = false;

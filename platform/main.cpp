@@ -10,19 +10,31 @@
 #include "platform/linux/instance_lock.h"
 #include "platform/terminal/terminal_main.h"
 #endif
+#if TW_HAVE_WINDOWS
+#include "platform/windows/win_main.h"
+#include "platform/windows/win_platform.h"
+#endif
 
 namespace {
 
 std::string executableFolder(const char* argv0) {
+#if TW_HAVE_WINDOWS
+    (void)argv0;
+    return tw::windowsProgramFolder();
+#else
     std::error_code ec;
     auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
     if (ec) self = std::filesystem::absolute(argv0, ec);
     return self.parent_path().string();
+#endif
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+#if TW_HAVE_WINDOWS
+    tw::useParentConsole();
+#endif
     CLI::App app{"Tumblewick: an audio game of word association and memory."};
     bool headless = false;
     bool jaws = false;
@@ -39,9 +51,14 @@ int main(int argc, char** argv) {
     CLI11_PARSE(app, argc, argv);
 
     if (home.empty()) home = executableFolder(argv[0]);
+#if TW_HAVE_WINDOWS
+    // Through UTF-16: the standard library would read a narrow path in another code page.
+    home = tw::windowsFullPath(home);
+#else
     std::error_code ec;
     home = std::filesystem::absolute(home, ec).lexically_normal().string();
     if (home.size() > 1 && home.back() == '/') home.pop_back();
+#endif
 
     if (headless) {
         tw::HeadlessOptions options;
@@ -51,9 +68,20 @@ int main(int argc, char** argv) {
 #if TW_HAVE_LINUX
         options.instanceCheck = [](const std::string& folder) { return tw::anotherInstanceRunning(folder); };
 #endif
+#if TW_HAVE_WINDOWS
+        options.instanceCheck = [](const std::string& folder) { return tw::windowsInstanceRunning(folder); };
+        tw::binaryStdout();
+#endif
         return tw::runHeadless(options, std::cin, std::cout);
     }
-#if TW_HAVE_LINUX
+#if TW_HAVE_WINDOWS
+    tw::WindowsOptions options;
+    if (*seedOption) options.seed = seed;
+    options.home = home;
+    (void)jaws;
+    (void)noEcho;
+    return tw::runWindows(options);
+#elif TW_HAVE_LINUX
     tw::TerminalOptions options;
     if (*seedOption) options.seed = seed;
     options.home = home;

@@ -13,7 +13,7 @@ namespace tw {
 // Synthesis runs on a thread of the voice's own, so speak() only queues the text and returns.
 // With no wavPath the audio goes to the sound device, or nowhere when there is none. With a
 // wavPath every utterance is appended to that WAV file instead (16-bit mono), whose header is
-// kept right as it grows.
+// kept right as it grows; destroying such a voice first finishes what is queued.
 class EspeakVoice : public Voice {
 public:
     // Throws PlatformError when espeak-ng cannot start (no data) or the WAV file cannot be made.
@@ -36,8 +36,8 @@ public:
 
     // Waits until all queued speech has been synthesized and, on a device, played out.
     bool waitUntilIdle(std::chrono::milliseconds timeout);
-    // Runs on the synthesis thread when the first samples of each utterance exist; for measuring
-    // latency. Set it while nothing is being spoken.
+    // Runs on the synthesis thread when the first samples of each utterance exist, before they
+    // are played or written; for measuring latency. Setting it waits until the voice is idle.
     void setFirstAudioHook(std::function<void()> hook);
 
     struct Impl;

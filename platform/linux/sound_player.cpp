@@ -152,6 +152,8 @@ void SoundPlayer::Impl::run() {
         handledChanged.notify_all();
     }
     closeAudioOutput(device.exchange(0));
+    // SDL keeps its error text per thread and frees it only when asked.
+    SDL_TLSCleanup();
 }
 
 bool SoundPlayer::Impl::ensureDevice() {
@@ -172,13 +174,13 @@ void SoundPlayer::Impl::start(const std::string& path) {
     // The new sound cuts off the old one even when it turns out to be unplayable.
     if (const std::uint32_t open = device.load()) SDL_ClearQueuedAudio(open);
 
-    SDL_AudioSpec spec{};
+    SDL_AudioSpec source{};
     Uint8* wav = nullptr;
     Uint32 length = 0;
-    if (!SDL_LoadWAV(path.c_str(), &spec, &wav, &length)) return;
+    if (!SDL_LoadWAV(path.c_str(), &source, &wav, &length)) return;
 
     std::vector<Uint8> pcm;
-    if (SDL_AudioStream* stream = SDL_NewAudioStream(spec.format, spec.channels, spec.freq, AUDIO_S16SYS,
+    if (SDL_AudioStream* stream = SDL_NewAudioStream(source.format, source.channels, source.freq, AUDIO_S16SYS,
                                                      kPlayerChannels, kPlayerRate)) {
         if (SDL_AudioStreamPut(stream, wav, static_cast<int>(length)) == 0 && SDL_AudioStreamFlush(stream) == 0) {
             pcm.resize(static_cast<std::size_t>(SDL_AudioStreamAvailable(stream)));

@@ -78,7 +78,8 @@ private:
     // reports modifier presses of its own.
     void emit(int code, int mods, bool synthesizePrefix, std::vector<KeyDown>& out);
     void emitJump(std::vector<KeyDown>& out);
-    void emitCodepoint(long codepoint, long base, int mods, bool fromCsi, std::vector<KeyDown>& out);
+    // A Unicode code point (or kitty key number) as a key; base is the US-layout key, or -1.
+    void emitCodepoint(long codepoint, long base, int mods, bool synthesizePrefix, std::vector<KeyDown>& out);
 
     State state_ = State::Ground;
     bool afterCr_ = false;       // a LF right after CR is the same Enter

@@ -9,7 +9,7 @@
 
 namespace tw {
 // Readable failures: {code,shift}.
-void PrintTo(const KeyDown& k, std::ostream* os) { *os << "{" << k.KeyCode << "," << k.Shift << "}"; }
+inline void PrintTo(const KeyDown& k, std::ostream* os) { *os << "{" << k.KeyCode << "," << k.Shift << "}"; }
 }  // namespace tw
 
 namespace {

@@ -1,0 +1,362 @@
+// platform/linux/espeak_voice.cpp: the voice, spoken by espeak-ng in-process.
+#include "platform/linux/espeak_voice.h"
+
+#include <SDL.h>
+#include <espeak-ng/espeak_ng.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cmath>
+#include <condition_variable>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "platform/linux/sound_player.h"
+
+namespace tw {
+
+namespace {
+
+// espeak-ng hands audio back in buffers of this many milliseconds. Short buffers mean the first
+// samples come sooner and a purge stops synthesis sooner.
+constexpr int kBufferMs = 20;
+constexpr int kStartRate = 3;
+constexpr int kStartVolume = 100;
+constexpr std::uint32_t kWavHeaderBytes = 44;
+// The RIFF sizes are 32-bit; stop appending well before they would wrap.
+constexpr std::uint64_t kWavDataLimit = 0x7fff0000u;
+
+// espeak-ng is one global synthesizer, so every voice shares this and speaks through it in turn.
+struct Engine {
+    std::mutex mutex;
+    bool tried = false;
+    std::string error;
+    int sampleRate = 0;
+};
+
+// Never destroyed: a voice owned by some static may still be speaking while statics go.
+Engine& engine() {
+    static Engine* shared = new Engine;
+    return *shared;
+}
+
+std::string describe(espeak_ng_STATUS status, espeak_ng_ERROR_CONTEXT context) {
+    // The printed form names the file that failed; the plain status message does not.
+    std::string text;
+    char* buffer = nullptr;
+    std::size_t size = 0;
+    if (FILE* out = open_memstream(&buffer, &size)) {
+        espeak_ng_PrintStatusCodeMessage(status, out, context);
+        std::fclose(out);
+        if (buffer) text.assign(buffer, size);
+    }
+    std::free(buffer);
+    while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
+    if (text.empty()) {
+        char message[256] = {};
+        espeak_ng_GetStatusCodeMessage(status, message, sizeof message);
+        text = message;
+    }
+    if (text.empty()) text = "status " + std::to_string(static_cast<unsigned>(status));
+    return text;
+}
+
+int synthCallback(short* samples, int count, espeak_EVENT* events);
+
+Engine& startEngine() {
+    Engine& shared = engine();
+    std::lock_guard<std::mutex> lock(shared.mutex);
+    if (!shared.tried) {
+        shared.tried = true;
+        espeak_ng_InitializePath(nullptr);
+        espeak_ng_ERROR_CONTEXT context = nullptr;
+        espeak_ng_STATUS status = espeak_ng_Initialize(&context);
+        if (status != ENS_OK) {
+            shared.error = describe(status, context);
+            espeak_ng_ClearErrorContext(&context);
+        } else if ((status = espeak_ng_InitializeOutput(ENOUTPUT_MODE_SYNCHRONOUS, kBufferMs, nullptr)) != ENS_OK) {
+            shared.error = describe(status, nullptr);
+        } else if ((status = espeak_ng_SetVoiceByName("en")) != ENS_OK) {
+            shared.error = describe(status, nullptr);
+        } else {
+            espeak_SetSynthCallback(&synthCallback);
+            shared.sampleRate = espeak_ng_GetSampleRate();
+        }
+    }
+    if (!shared.error.empty()) throw PlatformError("espeak-ng could not start: " + shared.error);
+    return shared;
+}
+
+void putLE16(unsigned char* at, std::uint16_t value) {
+    at[0] = static_cast<unsigned char>(value & 0xff);
+    at[1] = static_cast<unsigned char>(value >> 8);
+}
+
+void putLE32(unsigned char* at, std::uint32_t value) {
+    for (int i = 0; i < 4; ++i) at[i] = static_cast<unsigned char>((value >> (8 * i)) & 0xff);
+}
+
+bool writeAll(int fd, const void* data, std::size_t size, off_t offset) {
+    const char* bytes = static_cast<const char*>(data);
+    while (size > 0) {
+        const ssize_t done = pwrite(fd, bytes, size, offset);
+        if (done < 0 && errno == EINTR) continue;
+        if (done <= 0) return false;
+        bytes += done;
+        size -= static_cast<std::size_t>(done);
+        offset += done;
+    }
+    return true;
+}
+
+bool writeWavHeader(int fd, int sampleRate, std::uint32_t dataBytes) {
+    unsigned char header[kWavHeaderBytes] = {};
+    std::memcpy(header, "RIFF", 4);
+    putLE32(header + 4, 36 + dataBytes);
+    std::memcpy(header + 8, "WAVEfmt ", 8);
+    putLE32(header + 16, 16);
+    putLE16(header + 20, 1);  // PCM
+    putLE16(header + 22, 1);  // mono
+    putLE32(header + 24, static_cast<std::uint32_t>(sampleRate));
+    putLE32(header + 28, static_cast<std::uint32_t>(sampleRate) * 2);
+    putLE16(header + 32, 2);
+    putLE16(header + 34, 16);
+    std::memcpy(header + 36, "data", 4);
+    putLE32(header + 40, dataBytes);
+    return writeAll(fd, header, sizeof header, 0);
+}
+
+struct Utterance {
+    std::string text;
+    std::uint64_t generation = 0;
+};
+
+}  // namespace
+
+struct EspeakVoice::Impl {
+    Engine& engine;
+    const int sampleRate;
+    std::atomic<int> rate{kStartRate};
+    std::atomic<int> volume{kStartVolume};
+
+    // What waits to be said. A purge bumps the generation; anything older is dropped, and a
+    // synthesis of an older one stops at its next buffer.
+    std::mutex queueMutex;
+    std::condition_variable wake;
+    std::condition_variable idle;
+    std::deque<Utterance> queue;
+    bool busy = false;
+    bool stopping = false;
+    std::atomic<std::uint64_t> generation{0};
+
+    // Where audio goes. Taken for each buffer so a purge cannot slip between check and output
+    // on the device; a WAV file needs no such care, so speak() never waits on disk writes.
+    std::mutex outMutex;
+    std::atomic<std::uint32_t> device{0};  // set once by the synthesis thread
+    int wavFd = -1;
+    std::uint64_t wavBytes = 0;
+    bool wavBroken = false;
+    std::function<void()> firstAudioHook;  // changed only while idle
+
+    // Synthesis thread only.
+    std::uint64_t speaking = 0;
+    bool heardFirst = false;
+
+    std::thread worker;
+
+    Impl(Engine& shared, int rateHz) : engine(shared), sampleRate(rateHz) {}
+
+    void run(bool wantDevice);
+    void say(const Utterance& utterance);
+    int onAudio(const short* samples, int count);
+    void appendWav(const short* samples, int count);
+    bool deviceDrained();
+};
+
+namespace {
+
+int synthCallback(short* samples, int count, espeak_EVENT* events) {
+    auto* voice = events ? static_cast<EspeakVoice::Impl*>(events->user_data) : nullptr;
+    return voice ? voice->onAudio(samples, count) : 0;
+}
+
+}  // namespace
+
+EspeakVoice::EspeakVoice(std::string wavPath) {
+    Engine& shared = startEngine();
+    impl_ = std::make_unique<Impl>(shared, shared.sampleRate);
+    if (!wavPath.empty()) {
+        const int fd = ::open(wavPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        if (fd < 0) throw PlatformError("cannot write speech to " + wavPath + ": " + std::strerror(errno));
+        if (!writeWavHeader(fd, impl_->sampleRate, 0)) {
+            const std::string reason = std::strerror(errno);
+            ::close(fd);
+            throw PlatformError("cannot write speech to " + wavPath + ": " + reason);
+        }
+        impl_->wavFd = fd;
+    }
+    const bool wantDevice = wavPath.empty();
+    try {
+        impl_->worker = std::thread([impl = impl_.get(), wantDevice] { impl->run(wantDevice); });
+    } catch (const std::system_error& error) {
+        if (impl_->wavFd >= 0) ::close(impl_->wavFd);
+        throw PlatformError(std::string("cannot start the speech thread: ") + error.what());
+    }
+}
+
+EspeakVoice::~EspeakVoice() {
+    // A file is a record of what was said, and synthesis runs far faster than speech, so the
+    // last words still go in; a device just stops, as SAPI's voice does.
+    if (impl_->wavFd >= 0) waitUntilIdle(std::chrono::seconds(5));
+    {
+        std::lock_guard<std::mutex> lock(impl_->queueMutex);
+        impl_->stopping = true;
+        impl_->queue.clear();
+        impl_->generation.fetch_add(1);
+    }
+    impl_->wake.notify_all();
+    impl_->worker.join();
+    closeAudioOutput(impl_->device.load());
+    if (impl_->wavFd >= 0) ::close(impl_->wavFd);
+}
+
+void EspeakVoice::speak(const std::string& text, int flags) {
+    const bool purge = (flags & 2) != 0;
+    {
+        std::lock_guard<std::mutex> lock(impl_->queueMutex);
+        if (purge) {
+            impl_->generation.fetch_add(1);
+            impl_->queue.clear();
+            // Cleared while the queue is held, so the new text's first buffer cannot be queued
+            // on the device before this clear and lost to it.
+            if (const std::uint32_t device = impl_->device.load()) {
+                std::lock_guard<std::mutex> out(impl_->outMutex);
+                SDL_ClearQueuedAudio(device);
+            }
+        }
+        if (!text.empty()) impl_->queue.push_back({text, impl_->generation.load()});
+    }
+    impl_->wake.notify_one();
+    if (purge) impl_->idle.notify_all();
+    if ((flags & 1) == 0) waitUntilIdle(std::chrono::hours(1));
+}
+
+int EspeakVoice::Rate() const { return impl_->rate.load(); }
+void EspeakVoice::setRate(int rate) { impl_->rate.store(rate); }
+int EspeakVoice::volume() const { return impl_->volume.load(); }
+void EspeakVoice::setVolume(int volume) { impl_->volume.store(std::clamp(volume, 0, 100)); }
+
+int EspeakVoice::wordsPerMinute(int rate) {
+    const double wpm = 175.0 * std::pow(1.1, rate);
+    if (!(wpm >= 80.0)) return 80;
+    if (wpm > 450.0) return 450;
+    return static_cast<int>(std::lround(wpm));
+}
+
+int EspeakVoice::sampleRate() const { return impl_->sampleRate; }
+
+bool EspeakVoice::waitUntilIdle(std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    {
+        std::unique_lock<std::mutex> lock(impl_->queueMutex);
+        if (!impl_->idle.wait_until(lock, deadline, [&] { return impl_->queue.empty() && !impl_->busy; }))
+            return false;
+    }
+    while (!impl_->deviceDrained()) {
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+void EspeakVoice::setFirstAudioHook(std::function<void()> hook) {
+    waitUntilIdle(std::chrono::hours(1));
+    impl_->firstAudioHook = std::move(hook);
+}
+
+void EspeakVoice::Impl::run(bool wantDevice) {
+    if (wantDevice) {
+        // Opened here, not in the constructor: a slow sound server must not hold up start-up.
+        device.store(openAudioOutput(sampleRate, 1));
+    }
+    for (;;) {
+        Utterance next;
+        {
+            std::unique_lock<std::mutex> lock(queueMutex);
+            wake.wait(lock, [&] { return stopping || !queue.empty(); });
+            if (stopping) break;
+            next = std::move(queue.front());
+            queue.pop_front();
+            busy = true;
+        }
+        say(next);
+        {
+            std::lock_guard<std::mutex> lock(queueMutex);
+            busy = false;
+        }
+        idle.notify_all();
+    }
+    // SDL keeps its error text per thread and frees it only when asked.
+    if (wantDevice) SDL_TLSCleanup();
+}
+
+void EspeakVoice::Impl::say(const Utterance& utterance) {
+    if (utterance.generation != generation.load()) return;
+    std::lock_guard<std::mutex> lock(engine.mutex);
+    espeak_ng_SetParameter(espeakRATE, EspeakVoice::wordsPerMinute(rate.load()), 0);
+    espeak_ng_SetParameter(espeakVOLUME, volume.load(), 0);
+    speaking = utterance.generation;
+    heardFirst = false;
+    espeak_ng_Synthesize(utterance.text.c_str(), utterance.text.size() + 1, 0, POS_CHARACTER, 0, espeakCHARS_UTF8,
+                         nullptr, this);
+}
+
+int EspeakVoice::Impl::onAudio(const short* samples, int count) {
+    // Returning 1 makes espeak-ng drop the rest of the utterance.
+    if (generation.load() != speaking) return 1;
+    if (!samples || count <= 0) return 0;
+    // Outside outMutex, so a hook that waits on the game's thread cannot hold up speak().
+    if (!heardFirst) {
+        heardFirst = true;
+        if (firstAudioHook) firstAudioHook();
+    }
+    std::lock_guard<std::mutex> out(outMutex);
+    if (generation.load() != speaking) return 1;
+    if (wavFd >= 0) {
+        appendWav(samples, count);
+    } else if (const std::uint32_t open = device.load()) {
+        SDL_QueueAudio(open, samples, static_cast<Uint32>(count) * sizeof(short));
+    }
+    return 0;
+}
+
+void EspeakVoice::Impl::appendWav(const short* samples, int count) {
+    if (wavBroken) return;
+    const std::size_t bytes = static_cast<std::size_t>(count) * 2;
+    if (wavBytes + bytes > kWavDataLimit) return;
+    std::vector<unsigned char> little(bytes);
+    for (int i = 0; i < count; ++i) putLE16(little.data() + 2 * i, static_cast<std::uint16_t>(samples[i]));
+    if (!writeAll(wavFd, little.data(), bytes, static_cast<off_t>(kWavHeaderBytes + wavBytes))) {
+        wavBroken = true;
+        return;
+    }
+    wavBytes += bytes;
+    // The header follows every buffer, so the file is a whole WAV whenever it is read.
+    if (!writeWavHeader(wavFd, sampleRate, static_cast<std::uint32_t>(wavBytes))) wavBroken = true;
+}
+
+bool EspeakVoice::Impl::deviceDrained() {
+    const std::uint32_t open = device.load();
+    return open == 0 || SDL_GetQueuedAudioSize(open) == 0;
+}
+
+}  // namespace tw

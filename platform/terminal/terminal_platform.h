@@ -1,0 +1,111 @@
+// platform/terminal/terminal_platform.h: the Platform of a text terminal: keys from standard input,
+// speech as plain printed lines, and the terminal always handed back as it was found.
+#pragma once
+
+#include <chrono>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "platform/platform.h"
+#include "platform/terminal/key_decoder.h"
+
+namespace tw {
+
+struct TerminalSettings {
+    std::string programFolder;
+    std::string speechWav;        // path-0 speech goes to this WAV file when set
+    bool echo = true;             // print what paths 0 and 3 speak
+    int inFd = 0;
+    int outFd = 1;
+    // Process-wide handlers that put the terminal back on SIGINT, SIGTERM, SIGHUP, SIGPIPE,
+    // SIGQUIT and crashes, and around a suspension. Only one platform at a time may own them.
+    bool handleSignals = true;
+    // Ask the terminal whether it speaks the kitty keyboard protocol, and turn it on if so.
+    bool queryKeyboard = true;
+    // How long a lone ESC byte waits for the rest of a sequence before it is the Escape key.
+    int escapeDelayMs = 50;
+};
+
+class TerminalPlatform : public Platform {
+public:
+    explicit TerminalPlatform(TerminalSettings settings);
+    ~TerminalPlatform() override;
+    TerminalPlatform(const TerminalPlatform&) = delete;
+    TerminalPlatform& operator=(const TerminalPlatform&) = delete;
+
+    // Ends the process with this status once the terminal is restored. Must not return;
+    // tests replace it with one that throws.
+    std::function<void(int status)> exitProcess;
+
+    bool rawMode() const { return raw_; }
+    bool kittyKeyboard() const { return kittyPushed_; }
+    // Puts the terminal back now (idempotent); the destructor and every way of ending call it.
+    void restoreTerminal();
+
+    // Platform.
+    void attach(EventSink* sink) override { sink_ = sink; }
+    std::string title() override { return title_; }
+    void setTitle(const std::string& text) override;
+    void doEvents() override;
+    void waitEvents() override;
+    void setTimer(int intervalMs) override;
+    void said(const std::string& text, int speechmode) override;
+    void keybd_event(int vk, int flags) override;
+    void messageBox(const std::string& text, const std::string& caption) override;
+    std::string inputBox(const std::string& prompt, const std::string& caption) override;
+    bool fileExists(const std::string& path) override;
+    std::string programFolder() override { return settings_.programFolder; }
+    double secondsSinceMidnight() override;
+    bool anotherInstanceRunning() override;
+    [[noreturn]] void endProcess() override;
+    std::unique_ptr<Voice> createVoice() override;
+    std::unique_ptr<ScreenReaderApi> createJawsApi() override;
+    void playSound(const std::string& path) override;
+
+private:
+    using Clock = std::chrono::steady_clock;
+
+    void enterRaw();
+    void leaveRaw();
+    void queryKeyboardProtocol();
+    void write(std::string_view bytes);
+    void printLine(const std::string& text);
+    // Reads what standard input has ready, waiting up to timeoutMs (-1: forever) for the first byte.
+    void pump(int timeoutMs);
+    // The next key-down: queued ones first, then bytes decoded one at a time.
+    bool nextKey(KeyDown& key);
+    // Milliseconds until a lone ESC becomes Escape; -1 when none waits.
+    int escapeWaitMs() const;
+    [[noreturn]] void endOfInput();
+    [[noreturn]] void finish(int status);
+    void decodeAll();
+
+    TerminalSettings settings_;
+    EventSink* sink_ = nullptr;
+    std::string title_;
+    bool inTty_ = false;
+    bool outTty_ = false;
+    bool raw_ = false;
+    bool titlePushed_ = false;
+    bool kittyPushed_ = false;
+    bool ownsSignals_ = false;
+    bool eof_ = false;
+
+    KeyDecoder decoder_;
+    std::string inbuf_;            // bytes read and not yet decoded, from inpos_ on
+    std::size_t inpos_ = 0;
+    std::deque<KeyDown> queue_;    // decoded and synthetic key-downs not yet delivered
+    Clock::time_point lastInput_{};
+    int syntheticMods_ = 0;        // modifiers held down by keybd_event
+
+    int interval_ = 0;
+    Clock::time_point deadline_{};
+
+    struct Saved;
+    std::unique_ptr<Saved> saved_;
+};
+
+}  // namespace tw

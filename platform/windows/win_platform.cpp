@@ -1,0 +1,517 @@
+// platform/windows/win_platform.cpp: the game window and its services on Windows.
+#include "platform/windows/win_platform.h"
+
+#include <mmsystem.h>
+#include <objbase.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <vector>
+
+#include "platform/windows/win_speech.h"
+
+namespace tw {
+
+namespace {
+
+constexpr const wchar_t* kWindowClass = L"TumblewickWindow";
+constexpr int kEditId = 100;
+// Marks the key events the game sends for Window-Eyes, so their key-downs are known on arrival.
+constexpr ULONG_PTR kSyntheticKey = 0x54574B59;  // "TWKY"
+
+bool isSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
+
+// Keeps "C:\" and "\\" whole: there the separator is the folder itself.
+void stripTrailingSeparators(std::wstring& path) {
+    while (path.size() > 1 && isSeparator(path.back())) {
+        if (path.size() == 3 && path[1] == L':') break;
+        path.pop_back();
+    }
+}
+
+std::wstring fullPath(const std::wstring& path) {
+    const DWORD needed = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    if (needed == 0) return path;
+    std::wstring full(needed, L'\0');
+    const DWORD written = GetFullPathNameW(path.c_str(), needed, full.data(), nullptr);
+    if (written == 0 || written >= needed) return path;
+    full.resize(written);
+    return full;
+}
+
+// The game's own chord is meant for the screen reader, and the game ignores it while sending.
+// The system delivers it later, though, perhaps once the game listens again: then Ctrl would
+// silence speech and send the chord anew, without end. So it never reaches the game.
+bool synthetic() { return static_cast<ULONG_PTR>(GetMessageExtraInfo()) == kSyntheticKey; }
+
+int shiftMask() {
+    int mask = 0;
+    if (GetKeyState(VK_SHIFT) < 0) mask |= 1;
+    if (GetKeyState(VK_CONTROL) < 0) mask |= 2;
+    if (GetKeyState(VK_MENU) < 0) mask |= 4;
+    return mask;
+}
+
+// A dialog template built in memory, so the .exe needs no resource script for the input box.
+class DialogTemplate {
+public:
+    void word(WORD w) { words_.push_back(w); }
+    void dword(DWORD d) {
+        word(LOWORD(d));
+        word(HIWORD(d));
+    }
+    void text(const std::wstring& s) {
+        for (wchar_t c : s) word(static_cast<WORD>(c));
+        word(0);
+    }
+    // Dialog items start on a DWORD boundary.
+    void align() {
+        if (words_.size() % 2 != 0) word(0);
+    }
+    void item(DWORD style, short x, short y, short cx, short cy, WORD id, WORD classAtom,
+              const std::wstring& title) {
+        align();
+        dword(style | WS_CHILD | WS_VISIBLE);
+        dword(0);
+        word(static_cast<WORD>(x));
+        word(static_cast<WORD>(y));
+        word(static_cast<WORD>(cx));
+        word(static_cast<WORD>(cy));
+        word(id);
+        word(0xFFFF);
+        word(classAtom);
+        text(title);
+        word(0);  // no creation data
+    }
+    // A copy in DWORD-aligned storage, as the dialog manager requires.
+    std::vector<DWORD> build() const {
+        std::vector<DWORD> out((words_.size() + 1) / 2, 0);
+        std::memcpy(out.data(), words_.data(), words_.size() * sizeof(WORD));
+        return out;
+    }
+
+private:
+    std::vector<WORD> words_;
+};
+
+constexpr WORD kButton = 0x0080;
+constexpr WORD kEdit = 0x0081;
+constexpr WORD kStatic = 0x0082;
+
+struct InputState {
+    std::wstring answer;
+    bool accepted = false;
+};
+
+INT_PTR CALLBACK inputDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_INITDIALOG:
+            SetWindowLongPtrW(dialog, DWLP_USER, lParam);
+            SetForegroundWindow(dialog);
+            SetFocus(GetDlgItem(dialog, kEditId));
+            return FALSE;  // focus was set here
+        case WM_COMMAND: {
+            const int id = LOWORD(wParam);
+            if (id == IDOK) {
+                auto* state = reinterpret_cast<InputState*>(GetWindowLongPtrW(dialog, DWLP_USER));
+                HWND edit = GetDlgItem(dialog, kEditId);
+                const int length = GetWindowTextLengthW(edit);
+                std::wstring answer(static_cast<std::size_t>(length) + 1, L'\0');
+                const int got = GetWindowTextW(edit, answer.data(), length + 1);
+                answer.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
+                if (state) {
+                    state->answer = std::move(answer);
+                    state->accepted = true;
+                }
+                EndDialog(dialog, IDOK);
+                return TRUE;
+            }
+            if (id == IDCANCEL) {  // also Escape and the close box
+                EndDialog(dialog, IDCANCEL);
+                return TRUE;
+            }
+            return FALSE;
+        }
+        default:
+            return FALSE;
+    }
+}
+
+std::uint64_t fnv1a(const std::wstring& text) {
+    std::uint64_t hash = 0xcbf29ce484222325ull;
+    for (wchar_t c : text) {
+        for (int shift = 0; shift < 16; shift += 8) {
+            hash ^= static_cast<std::uint64_t>((static_cast<unsigned>(c) >> shift) & 0xFF);
+            hash *= 0x100000001b3ull;
+        }
+    }
+    return hash;
+}
+
+// Handles of the mutexes this process won; never closed, so they last until the process ends.
+std::mutex gHeldMutex;
+std::vector<HANDLE>* gHeld = nullptr;
+
+}  // namespace
+
+std::wstring widen(const std::string& utf8) {
+    if (utf8.empty()) return {};
+    const int size = static_cast<int>(utf8.size());
+    const int needed = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, nullptr, 0);
+    if (needed <= 0) return {};
+    std::wstring wide(static_cast<std::size_t>(needed), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, wide.data(), needed);
+    return wide;
+}
+
+std::string narrowUtf8(const std::wstring& wide) {
+    if (wide.empty()) return {};
+    const int size = static_cast<int>(wide.size());
+    const int needed = WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, nullptr, 0, nullptr, nullptr);
+    if (needed <= 0) return {};
+    std::string utf8(static_cast<std::size_t>(needed), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, utf8.data(), needed, nullptr, nullptr);
+    return utf8;
+}
+
+std::string windowsProgramFolder() {
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD got = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        if (got == 0) return ".";
+        if (got < path.size()) {
+            path.resize(got);
+            break;
+        }
+        path.resize(path.size() * 2);  // truncated: long paths exceed MAX_PATH
+    }
+    const auto slash = path.find_last_of(L"\\/");
+    if (slash == std::wstring::npos) return ".";
+    path.resize(slash + 1);
+    stripTrailingSeparators(path);
+    return narrowUtf8(path);
+}
+
+std::string windowsFullPath(const std::string& folder) {
+    std::wstring full = fullPath(widen(folder.empty() ? std::string(".") : folder));
+    stripTrailingSeparators(full);
+    return narrowUtf8(full);
+}
+
+std::string systemMessage(long code) {
+    const auto value = static_cast<DWORD>(code);
+    wchar_t* buffer = nullptr;
+    const DWORD length = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+        value, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    std::wstring text;
+    if (length > 0 && buffer) text.assign(buffer, length);
+    if (buffer) LocalFree(buffer);
+    while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n' || text.back() == L' ' ||
+                             text.back() == L'.'))
+        text.pop_back();
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "0x%08lX", static_cast<unsigned long>(value));
+    if (text.empty()) return std::string("error ") + hex;
+    return narrowUtf8(text) + " (" + hex + ")";
+}
+
+std::wstring instanceMutexName(const std::string& programFolder) {
+    std::wstring path = fullPath(widen(programFolder.empty() ? std::string(".") : programFolder));
+    for (auto& c : path)
+        if (c == L'/') c = L'\\';
+    // Short (8.3) and long spellings of one folder must share one lock.
+    const DWORD needed = GetLongPathNameW(path.c_str(), nullptr, 0);
+    if (needed > 0) {
+        std::wstring longPath(needed, L'\0');
+        const DWORD written = GetLongPathNameW(path.c_str(), longPath.data(), needed);
+        if (written > 0 && written < needed) {
+            longPath.resize(written);
+            path = std::move(longPath);
+        }
+    }
+    stripTrailingSeparators(path);
+    if (!path.empty()) {
+        std::wstring upper(path.size(), L'\0');
+        const int got = LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, path.c_str(),
+                                      static_cast<int>(path.size()), upper.data(), static_cast<int>(upper.size()),
+                                      nullptr, nullptr, 0);
+        if (got > 0) {
+            upper.resize(static_cast<std::size_t>(got));
+            path = std::move(upper);
+        }
+    }
+    wchar_t name[64];
+    std::swprintf(name, 64, L"Local\\Tumblewick-%016llx", static_cast<unsigned long long>(fnv1a(path)));
+    return name;
+}
+
+bool windowsInstanceRunning(const std::string& programFolder) {
+    const std::wstring name = instanceMutexName(programFolder);
+    HANDLE mutex = CreateMutexW(nullptr, FALSE, name.c_str());
+    const DWORD error = GetLastError();
+    if (!mutex) return error == ERROR_ACCESS_DENIED;  // another user's copy holds it
+    if (error == ERROR_ALREADY_EXISTS) {
+        CloseHandle(mutex);
+        return true;
+    }
+    std::lock_guard<std::mutex> lock(gHeldMutex);
+    if (!gHeld) gHeld = new std::vector<HANDLE>;
+    gHeld->push_back(mutex);
+    return false;
+}
+
+WinPlatform::WinPlatform(std::string programFolder) : folder_(std::move(programFolder)) {
+    // SAPI and the JAWS object are apartment-threaded and live on this, the window's thread.
+    comReady_ = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
+
+    HINSTANCE instance = GetModuleHandleW(nullptr);
+    WNDCLASSEXW wc{};
+    wc.cbSize = sizeof wc;
+    wc.lpfnWndProc = &WinPlatform::windowProc;
+    wc.hInstance = instance;
+    wc.hIcon = LoadIconW(nullptr, IDI_APPLICATION);
+    wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+    wc.lpszClassName = kWindowClass;
+    if (!RegisterClassExW(&wc) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
+        const DWORD error = GetLastError();
+        if (comReady_) CoUninitialize();
+        throw PlatformError("the window class cannot be registered: " + systemMessage(static_cast<long>(error)));
+    }
+    hwnd_ = CreateWindowExW(0, kWindowClass, L"Tumblewick", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
+                            480, 240, nullptr, nullptr, instance, this);
+    if (!hwnd_) {
+        const DWORD error = GetLastError();
+        if (comReady_) CoUninitialize();
+        throw PlatformError("the window cannot be created: " + systemMessage(static_cast<long>(error)));
+    }
+}
+
+WinPlatform::~WinPlatform() {
+    if (hwnd_) {
+        if (timerId_) KillTimer(hwnd_, timerId_);
+        // Detached first, so destroying the window reaches no game handler and posts no quit.
+        SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
+        DestroyWindow(hwnd_);
+    }
+    if (comReady_) CoUninitialize();
+}
+
+void WinPlatform::show() {
+    ShowWindow(hwnd_, SW_SHOWNORMAL);
+    UpdateWindow(hwnd_);
+    SetForegroundWindow(hwnd_);
+    SetFocus(hwnd_);
+}
+
+int WinPlatform::run() {
+    MSG msg;
+    for (;;) {
+        const BOOL got = GetMessageW(&msg, nullptr, 0, 0);
+        if (got == 0) return static_cast<int>(msg.wParam);
+        if (got == -1) throw PlatformError("the message queue failed: " + systemMessage(static_cast<long>(GetLastError())));
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+        rethrowPending();
+    }
+}
+
+LRESULT CALLBACK WinPlatform::windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_NCCREATE) {
+        const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lParam);
+        SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+    }
+    auto* self = reinterpret_cast<WinPlatform*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    if (!self || self->hwnd_ != hwnd) return DefWindowProcW(hwnd, message, wParam, lParam);
+    return self->handle(message, wParam, lParam);
+}
+
+template <typename F>
+void WinPlatform::deliver(F&& handler) {
+    if (!sink_ || pending_) return;
+    try {
+        handler();
+    } catch (...) {
+        pending_ = std::current_exception();
+    }
+}
+
+void WinPlatform::rethrowPending() {
+    if (pending_) {
+        auto error = pending_;
+        pending_ = nullptr;
+        std::rethrow_exception(error);
+    }
+}
+
+LRESULT WinPlatform::handle(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_KEYDOWN: {
+            const int code = static_cast<int>(wParam);
+            const int shift = shiftMask();
+            if (!synthetic()) deliver([&] { sink_->Form_KeyDown(code, shift); });
+            return 0;
+        }
+        case WM_SYSKEYDOWN: {
+            const int code = static_cast<int>(wParam);
+            const int shift = shiftMask();
+            if (!synthetic()) deliver([&] { sink_->Form_KeyDown(code, shift); });
+            // Alt+F4 still closes the window; F10 and Alt must not open an unseen menu.
+            if (wParam == VK_F4) return DefWindowProcW(hwnd_, message, wParam, lParam);
+            return 0;
+        }
+        case WM_SYSCHAR:
+            return 0;  // no menu mnemonics: the system would only beep
+        case WM_SYSCOMMAND:
+            if ((wParam & 0xFFF0) == SC_KEYMENU) return 0;
+            break;
+        case WM_TIMER:
+            // A tick of a timer since stopped or re-armed may still be queued: it is not ours.
+            if (timerId_ != 0 && wParam == timerId_) deliver([&] { sink_->Holder_Timer(); });
+            return 0;
+        case WM_PAINT: {
+            // The title for a sighted helper; the player hears it through the screen reader.
+            PAINTSTRUCT ps;
+            HDC dc = BeginPaint(hwnd_, &ps);
+            RECT area;
+            GetClientRect(hwnd_, &area);
+            InflateRect(&area, -12, -12);
+            const std::wstring text = widen(title_);
+            SetBkMode(dc, TRANSPARENT);
+            SelectObject(dc, GetStockObject(DEFAULT_GUI_FONT));
+            DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &area, DT_WORDBREAK | DT_NOPREFIX);
+            EndPaint(hwnd_, &ps);
+            return 0;
+        }
+        case WM_DESTROY:
+            if (timerId_) KillTimer(hwnd_, timerId_);
+            timerId_ = 0;
+            PostQuitMessage(0);
+            return 0;
+        default:
+            break;
+    }
+    return DefWindowProcW(hwnd_, message, wParam, lParam);
+}
+
+void WinPlatform::setTitle(const std::string& text) {
+    title_ = text;
+    SetWindowTextW(hwnd_, widen(text).c_str());
+    InvalidateRect(hwnd_, nullptr, TRUE);
+}
+
+void WinPlatform::doEvents() {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        // The window was closed while the game waited: end as the system would, unsaved.
+        if (msg.message == WM_QUIT) quit(static_cast<int>(msg.wParam));
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+        rethrowPending();
+    }
+}
+
+void WinPlatform::waitEvents() {
+    MsgWaitForMultipleObjectsEx(0, nullptr, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+}
+
+void WinPlatform::setTimer(int intervalMs) {
+    if (timerId_) {
+        KillTimer(hwnd_, timerId_);
+        timerId_ = 0;
+    }
+    if (intervalMs <= 0) return;
+    UINT_PTR id = ++lastTimerId_;
+    if (id == 0) id = ++lastTimerId_;
+    if (!SetTimer(hwnd_, id, static_cast<UINT>(intervalMs), nullptr))
+        throw PlatformError("the timer cannot be set: " + systemMessage(static_cast<long>(GetLastError())));
+    timerId_ = id;
+}
+
+void WinPlatform::said(const std::string& text, int speechmode) {
+    // Only for a developer's debugger: the player hears the text through the speech path.
+    const std::wstring line = L"tumblewick said (" + std::to_wstring(speechmode) + L"): " + widen(text) + L"\n";
+    OutputDebugStringW(line.c_str());
+}
+
+void WinPlatform::keybd_event(int vk, int flags) {
+    const auto key = static_cast<BYTE>(vk);
+    // The scan code too, for screen readers whose keyboard hooks look at it.
+    const auto scan = static_cast<BYTE>(MapVirtualKeyW(key, MAPVK_VK_TO_VSC));
+    ::keybd_event(key, scan, static_cast<DWORD>(flags), kSyntheticKey);
+}
+
+void WinPlatform::messageBox(const std::string& text, const std::string& caption) {
+    MessageBoxW(hwnd_, widen(text).c_str(), widen(caption).c_str(), MB_OK | MB_SETFOREGROUND);
+    rethrowPending();
+}
+
+std::string WinPlatform::inputBox(const std::string& prompt, const std::string& caption) {
+    // Laid out like the classic input box, in dialog units: prompt left, buttons right, field below.
+    DialogTemplate t;
+    t.dword(DS_MODALFRAME | DS_CENTER | DS_SETFONT | DS_SETFOREGROUND | WS_POPUP | WS_CAPTION | WS_SYSMENU);
+    t.dword(0);
+    t.word(4);  // items
+    t.word(0);
+    t.word(0);
+    t.word(260);
+    t.word(100);
+    t.word(0);  // no menu
+    t.word(0);  // the standard dialog class
+    t.text(widen(caption));
+    t.word(8);
+    t.text(L"MS Shell Dlg");
+    // The prompt comes just before the field, so screen readers read it as the field's label.
+    t.item(SS_LEFT | SS_NOPREFIX, 7, 7, 180, 60, 0xFFFF, kStatic, widen(prompt));
+    t.item(WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL, 7, 76, 246, 13, kEditId, kEdit, L"");
+    t.item(BS_DEFPUSHBUTTON | WS_TABSTOP, 197, 7, 56, 14, IDOK, kButton, L"OK");
+    t.item(BS_PUSHBUTTON | WS_TABSTOP, 197, 25, 56, 14, IDCANCEL, kButton, L"Cancel");
+    const std::vector<DWORD> data = t.build();
+
+    InputState state;
+    const INT_PTR result = DialogBoxIndirectParamW(GetModuleHandleW(nullptr),
+                                                   reinterpret_cast<LPCDLGTEMPLATEW>(data.data()), hwnd_,
+                                                   &inputDialogProc, reinterpret_cast<LPARAM>(&state));
+    rethrowPending();
+    if (result != IDOK || !state.accepted) return "";
+    return narrowUtf8(state.answer);
+}
+
+bool WinPlatform::fileExists(const std::string& path) {
+    const DWORD attributes = GetFileAttributesW(widen(path).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+double WinPlatform::secondsSinceMidnight() {
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    return now.wHour * 3600.0 + now.wMinute * 60.0 + now.wSecond + now.wMilliseconds / 1000.0;
+}
+
+bool WinPlatform::anotherInstanceRunning() { return windowsInstanceRunning(folder_); }
+
+void WinPlatform::endProcess() {
+    if (timerId_) KillTimer(hwnd_, timerId_);
+    timerId_ = 0;
+    quit(0);
+}
+
+void WinPlatform::quit(int status) {
+    std::fflush(nullptr);
+    std::exit(status);
+}
+
+std::unique_ptr<Voice> WinPlatform::createVoice() { return std::make_unique<SapiVoice>(); }
+
+std::unique_ptr<ScreenReaderApi> WinPlatform::createJawsApi() { return std::make_unique<JawsApi>(); }
+
+void WinPlatform::playSound(const std::string& path) {
+    // SND_NODEFAULT: a missing file stays silent instead of playing the system's beep.
+    sndPlaySoundW(widen(path).c_str(), SND_ASYNC | SND_NODEFAULT);
+}
+
+}  // namespace tw

@@ -1,0 +1,96 @@
+// platform/windows/win_platform.h: the game window and its services on Windows.
+#pragma once
+
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+
+#include <exception>
+#include <memory>
+#include <string>
+
+#include "platform/platform.h"
+
+namespace tw {
+
+// The core keeps texts in UTF-8; Windows wants UTF-16. Malformed input becomes U+FFFD.
+std::wstring widen(const std::string& utf8);
+std::string narrowUtf8(const std::wstring& wide);
+
+// The folder of the running .exe, in UTF-8, without a trailing separator.
+std::string windowsProgramFolder();
+// A folder made absolute and normalised (separators, "." and ".."), without a trailing
+// separator unless it is a drive root.
+std::string windowsFullPath(const std::string& folder);
+
+// The system message for an HRESULT or Win32 error code, with the code in hex.
+std::string systemMessage(long code);
+
+// True when another process holds the named mutex for this folder. Otherwise this process
+// creates it and keeps it until it ends; the system releases it however the process ends, so
+// a crashed copy leaves no lock behind. The name holds a hash of the folder's full path, upper
+// case, because Windows treats paths case-blind.
+bool windowsInstanceRunning(const std::string& programFolder);
+// The mutex name for a folder, for a person or a test to look at.
+std::wstring instanceMutexName(const std::string& programFolder);
+
+class WinPlatform : public Platform {
+public:
+    // Creates the window hidden, so the game can load before the player is shown anything.
+    // Throws PlatformError when the window cannot be made.
+    explicit WinPlatform(std::string programFolder);
+    ~WinPlatform() override;
+    WinPlatform(const WinPlatform&) = delete;
+    WinPlatform& operator=(const WinPlatform&) = delete;
+
+    HWND window() const { return hwnd_; }
+    // Shows the window and gives it the keyboard.
+    void show();
+    // Dispatches window messages until the window is closed; returns the exit status.
+    int run();
+
+    // Platform.
+    void attach(EventSink* sink) override { sink_ = sink; }
+    std::string title() override { return title_; }
+    void setTitle(const std::string& text) override;
+    void doEvents() override;
+    void waitEvents() override;
+    void setTimer(int intervalMs) override;
+    void said(const std::string& text, int speechmode) override;
+    void keybd_event(int vk, int flags) override;
+    void messageBox(const std::string& text, const std::string& caption) override;
+    std::string inputBox(const std::string& prompt, const std::string& caption) override;
+    bool fileExists(const std::string& path) override;
+    std::string programFolder() override { return folder_; }
+    double secondsSinceMidnight() override;
+    bool anotherInstanceRunning() override;
+    [[noreturn]] void endProcess() override;
+    std::unique_ptr<Voice> createVoice() override;
+    std::unique_ptr<ScreenReaderApi> createJawsApi() override;
+    void playSound(const std::string& path) override;
+
+private:
+    static LRESULT CALLBACK windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT handle(UINT message, WPARAM wParam, LPARAM lParam);
+    // Runs a game handler inside a window procedure. An exception must not cross the system's
+    // frames, so it is kept and thrown again once control is back in our own loop.
+    template <typename F>
+    void deliver(F&& handler);
+    void rethrowPending();
+    [[noreturn]] void quit(int status);
+
+    std::string folder_;
+    HWND hwnd_ = nullptr;
+    EventSink* sink_ = nullptr;
+    std::string title_;
+    UINT_PTR timerId_ = 0;      // 0: no timer; each arming takes a fresh id so stale ticks are known
+    UINT_PTR lastTimerId_ = 0;
+    bool comReady_ = false;
+    std::exception_ptr pending_;
+};
+
+}  // namespace tw

@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# scripts/build-windows.sh: cross-builds tumblewick.exe for 64-bit Windows into build-windows/.
+# Usage: scripts/build-windows.sh [extra cmake options]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+packages=(g++-mingw-w64-x86-64-posix cmake make g++ libcli11-dev)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ "${#missing[@]}" -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "Some packages are missing; run this as root (or with sudo): apt-get install ${missing[*]}" >&2
+    exit 1
+  fi
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+build=build-windows
+# CLI11 is header-only. Its headers get a folder of their own, so that none of the build
+# machine's other headers can reach the Windows build.
+cli_headers="$(dpkg -L libcli11-dev | grep -m1 '/CLI/CLI\.hpp$' || true)"
+if [ -z "$cli_headers" ]; then
+  echo "CLI/CLI.hpp not found in libcli11-dev" >&2
+  exit 1
+fi
+mkdir -p "$build/cli11-include"
+rm -rf "$build/cli11-include/CLI"
+cp -r "$(dirname "$cli_headers")" "$build/cli11-include/CLI"
+
+cmake -S . -B "$build" \
+  -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64.cmake" \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DBUILD_TESTING=OFF \
+  -DTW_CLI11_INCLUDE_DIR="$PWD/$build/cli11-include" \
+  "$@"
+cmake --build "$build" -j"$(nproc)" --target tumblewick game_data
+
+for f in tumblewick.exe words.txt sounds/award.wav; do
+  [ -f "$build/$f" ] || { echo "missing after the build: $build/$f" >&2; exit 1; }
+done
+echo "Built $build/tumblewick.exe with words.txt and sounds/award.wav beside it."
