@@ -17,10 +17,10 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 const char* const kTexts[] = {
-    "Score 120.",
-    "Level three. Find the word that rhymes with cat.",
-    "Wrong key. Press space to hear the question again.",
-    "You have two lives left and forty seconds on the clock, so listen closely to the next word.",
+    "You're in Kitchen.",
+    "You look on the shelf, in the Laundry room",
+    "You have set the glass jar down on the floor, and picked up the toy mouse.",
+    "To start you off, grab the stacks of CDs from the Computer room, and put it on the sofa, in the Living room.",
 };
 
 void report(const char* what, std::vector<double> micros) {
