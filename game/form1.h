@@ -139,8 +139,7 @@ private:
 
     void dispatchkey(int KeyCode, int Shift);
     void mainmenukeys(int& KeyCode);
-    void howtokeys(int& KeyCode);
-    void endingkeys(int& KeyCode);
+    void pagemenukeys(int& KeyCode, const std::string* pages, int pagecount, const char* lastlabel);
     void housekeys(int KeyCode, int Shift);
     void speechpathkey();
     void ratekey(int step);

@@ -48,8 +48,9 @@ void Form1::dispatchkey(int KeyCode, int Shift) {
             if (menupos == 0) menupos = -1;
         }
         if (menu == 1) mainmenukeys(KeyCode);
-        else if (menu == 2) howtokeys(KeyCode);
-        else if (menu == 3) endingkeys(KeyCode);
+        else if (menu == 2) pagemenukeys(KeyCode, howtopages.data(), static_cast<int>(howtopages.size()), "Previous menu");
+        else if (menu == 3)
+            pagemenukeys(KeyCode, endingpages.data(), static_cast<int>(endingpages.size()), "Return to the main menu.");
         return;
     }
     housekeys(KeyCode, Shift);
@@ -106,7 +107,8 @@ void Form1::mainmenukeys(int& KeyCode) {
     }
 }
 
-void Form1::howtokeys(int& KeyCode) {
+// The how-to-play pages and the ending story: numbered pages, then one entry that leads back.
+void Form1::pagemenukeys(int& KeyCode, const std::string* pages, int pagecount, const char* lastlabel) {
     if (KeyCode == key::Escape) {
         menu = 1;
         menupos = 0;
@@ -117,40 +119,17 @@ void Form1::howtokeys(int& KeyCode) {
         menupos = 1;
         KeyCode = key::Tab;
     }
-    if (menupos <= 0) menupos = 14;
-    if (menupos > 14) menupos = 1;
-    if (menupos <= 13) {
-        sayit(howtopages[menupos - 1]);
+    const int entries = pagecount + 1;
+    if (menupos <= 0) menupos = entries;
+    if (menupos > entries) menupos = 1;
+    if (menupos <= pagecount) {
+        sayit(pages[menupos - 1]);
     } else if (KeyCode == key::Enter) {
         menu = 1;
         menupos = 0;
         sayit("Main menu");
     } else {
-        sayit("Previous menu");
-    }
-}
-
-void Form1::endingkeys(int& KeyCode) {
-    if (KeyCode == key::Escape) {
-        menu = 1;
-        menupos = 0;
-        sayit("Main menu");
-        return;
-    }
-    if (KeyCode == key::Enter && menupos == 0) {
-        menupos = 1;
-        KeyCode = key::Tab;
-    }
-    if (menupos <= 0) menupos = 10;
-    if (menupos > 10) menupos = 1;
-    if (menupos <= 9) {
-        sayit(endingpages[menupos - 1]);
-    } else if (KeyCode == key::Enter) {
-        menu = 1;
-        menupos = 0;
-        sayit("Main menu");
-    } else {
-        sayit("Return to the main menu.");
+        sayit(lastlabel);
     }
 }
 
