@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # scripts/deps.sh: installs the Debian packages the build, the game and the tests need, if missing.
+# Usage: scripts/deps.sh [package ...]   (with names, installs those instead of the usual list)
 set -euo pipefail
 
-packages=(
+packages=("$@")
+[ "${#packages[@]}" -gt 0 ] || packages=(
   g++ cmake make pkg-config
   libgtest-dev libcli11-dev
   libespeak-ng-dev espeak-ng-data

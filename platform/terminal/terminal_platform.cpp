@@ -280,6 +280,7 @@ void TerminalPlatform::setTitle(const std::string& text) {
 }
 
 void TerminalPlatform::said(const std::string& text, int speechmode) {
+    lastMode_ = speechmode;
     if (text.empty()) return;
     // Paths 1 and 2 are the screen reader's: the printed line is what it reads.
     if (speechmode == 1 || speechmode == 2 || settings_.echo) printLine(text);
@@ -395,10 +396,19 @@ void TerminalPlatform::keybd_event(int vk, int flags) {
     queue_.push_back({vk, syntheticMods_});
 }
 
+void TerminalPlatform::speakBox(const std::string& text, bool voiceToo) {
+    try {
+        if (lastMode_ == 0 && voiceToo && voice_) voice_->speak(text, 3);
+        if (lastMode_ == 3 && reader_) reader_->SayString(text, false);
+    } catch (const std::exception&) {
+    }
+}
+
 void TerminalPlatform::messageBox(const std::string& text, const std::string& caption) {
     (void)caption;
     printLine(text);
     printLine("Press Enter.");
+    speakBox(text + "  Press Enter.", true);
     // Keys already typed reach the box first, as they would reach a dialog.
     for (;;) {
         KeyDown key;
@@ -413,6 +423,8 @@ void TerminalPlatform::messageBox(const std::string& text, const std::string& ca
 std::string TerminalPlatform::inputBox(const std::string& prompt, const std::string& caption) {
     if (!caption.empty()) printLine(caption);
     printLine(prompt);
+    // On the voice path the game has just spoken its own prompt; a second one would cut it off.
+    speakBox(caption.empty() ? prompt : caption + ".  " + prompt, false);
     std::string line;
     bool ended = false;
     if (raw_) {
@@ -489,9 +501,17 @@ void TerminalPlatform::finish(int status) {
     _exit(status);
 }
 
-std::unique_ptr<Voice> TerminalPlatform::createVoice() { return std::make_unique<EspeakVoice>(settings_.speechWav); }
+std::unique_ptr<Voice> TerminalPlatform::createVoice() {
+    auto voice = std::make_unique<EspeakVoice>(settings_.speechWav);
+    voice_ = voice.get();
+    return voice;
+}
 
-std::unique_ptr<ScreenReaderApi> TerminalPlatform::createJawsApi() { return std::make_unique<SpeechdReader>(); }
+std::unique_ptr<ScreenReaderApi> TerminalPlatform::createJawsApi() {
+    auto reader = std::make_unique<SpeechdReader>();
+    reader_ = reader.get();
+    return reader;
+}
 
 void TerminalPlatform::playSound(const std::string& path) { playWavAsync(path); }
 

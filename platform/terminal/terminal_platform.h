@@ -85,6 +85,12 @@ private:
 
     TerminalSettings settings_;
     EventSink* sink_ = nullptr;
+    // The boxes speak through the path the game spoke through last; the game owns the objects.
+    // Before the game has said anything (a refused second copy) that is the voice.
+    int lastMode_ = 0;
+    Voice* voice_ = nullptr;
+    ScreenReaderApi* reader_ = nullptr;
+    void speakBox(const std::string& text, bool voiceToo);
     std::string title_;
     bool inTty_ = false;
     bool outTty_ = false;

@@ -1,6 +1,7 @@
 // tests/linux/terminal_test.cpp: the terminal front end: its platform over pipes and a pseudo-terminal,
 // and the real game in tmux, ended every way it can end.
 #include "platform/terminal/terminal_platform.h"
+#include "test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -829,8 +830,10 @@ TEST(TerminalProgram, SecondCopyShowsTheMessageAndEnds) {
     Child first = spawn(gameArgs(home), home.path);
     std::string firstOut = readUntil(first.out, kGreeting + "\n", 8000);
     ASSERT_EQ(firstOut, kGreeting + "\n");
-    // The second copy in the same folder says so and waits for Enter.
-    Child secondCopy = spawn(gameArgs(home), home.path);
+    // The second copy in the same folder says so, aloud too, and waits for Enter.
+    std::vector<std::string> secondArgs = gameArgs(home);
+    secondArgs.back() = (home.path / "second.wav").string();
+    Child secondCopy = spawn(secondArgs, home.path);
     std::string shown = readUntil(secondCopy.out, "Press Enter.\n", 8000);
     std::this_thread::sleep_for(100ms);
     ASSERT_TRUE(waitpid(secondCopy.pid, nullptr, WNOHANG) == 0) << "ended before Enter";
@@ -839,6 +842,12 @@ TEST(TerminalProgram, SecondCopyShowsTheMessageAndEnds) {
     EXPECT_FALSE(second.timedOut);
     EXPECT_EQ(second.status, 0);
     EXPECT_EQ(second.out, "This game is already running.\nPress Enter.\n");
+    // Before any setting is read the game speaks with its voice: a player without a screen
+    // reader hears why the game did not start.
+    const auto spoken = tw_test::readWav((home.path / "second.wav").string());
+    ASSERT_TRUE(spoken.has_value());
+    EXPECT_GT(spoken->seconds(), 1.0);
+    EXPECT_GT(spoken->rms(), 0.02);
     RunResult firstEnd = finish(first, "");
     EXPECT_FALSE(firstEnd.timedOut);
     EXPECT_EQ(firstEnd.status, 0);
