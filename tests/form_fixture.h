@@ -15,30 +15,20 @@
 namespace tw::testing {
 
 // A fresh folder under the system temp folder, removed with everything in it at the end.
-class ScratchFolder {
-public:
+struct ScratchFolder {
     ScratchFolder() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "tw_form_XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "mkdtemp failed for " << pattern;
-        path_ = pattern;
+        if (::mkdtemp(path.data()) == nullptr) ADD_FAILURE() << "mkdtemp failed for " << path;
     }
-    ~ScratchFolder() {
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
-    }
+    ~ScratchFolder() { std::error_code ec; std::filesystem::remove_all(path, ec); }
     ScratchFolder(const ScratchFolder&) = delete;
-    ScratchFolder& operator=(const ScratchFolder&) = delete;
 
-    const std::string& path() const { return path_; }
-    std::string file(const std::string& name) const { return path_ + "/" + name; }
+    std::string file(const std::string& name) const { return path + "/" + name; }
     void write(const std::string& name, std::string_view bytes) const {
         std::ofstream out(file(name), std::ios::binary | std::ios::trunc);
-        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-        ASSERT_TRUE(out.good()) << "cannot write " << file(name);
+        ASSERT_TRUE(out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()))) << "cannot write " << file(name);
     }
 
-private:
-    std::string path_;
+    std::string path = (std::filesystem::temp_directory_path() / "tw_form_XXXXXX").string();
 };
 
 // A game on the headless platform whose program folder is `folder`; speech goes to the title path
@@ -56,5 +46,12 @@ inline double forceDraw(int v, int n) { return (v - 0.5) / n; }
 
 // The folder the build copies the shipped word list into.
 inline std::string shippedFolder() { return TW_BINARY_DIR; }
+
+// A test with a game on the shipped files; `f` is its form.
+class FormTest : public ::testing::Test {
+protected:
+    HeadlessGame game{shippedFolder()};
+    Form1& f = game.form;
+};
 
 }  // namespace tw::testing

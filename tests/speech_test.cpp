@@ -1,8 +1,10 @@
 // tests/speech_test.cpp: the four speech paths, the Tab and rate keys, and timed waits on the virtual clock.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "driver_util.h"
@@ -12,324 +14,185 @@
 namespace tw {
 namespace {
 
-namespace fs = std::filesystem;
+using Lines = std::vector<std::string>;
 
-const std::vector<std::string> kKeybdLines = {"keybd: 17 0", "keybd: 16 0", "keybd: 84 0",
-                                              "keybd: 17 2", "keybd: 16 2", "keybd: 84 2"};
+const Lines kKeybd = {"keybd: 17 0", "keybd: 16 0", "keybd: 84 0", "keybd: 17 2", "keybd: 16 2", "keybd: 84 2"};
+
+Lines withKeybd(Lines lines) {
+    lines.insert(lines.end(), kKeybd.begin(), kKeybd.end());
+    return lines;
+}
 
 // A started game on the headless platform: debuglog.txt and myversion.txt go to a scratch
 // current folder, the shipped word list is in the program's folder. Events start empty.
 struct LibGame {
     driver::TempDir dir;
-    std::string run = dir.sub("run");
-    std::string home = dir.sub("home");
-    driver::ScopedCwd cwd{run};
-    HeadlessPlatform platform{home};
+    driver::ScopedCwd cwd{dir.path()};
+    HeadlessPlatform platform{dir.path()};
     Form1 form{platform};
 
     explicit LibGame(bool jaws = false) {
-        std::error_code ec;
-        fs::copy_file(std::string(TW_BINARY_DIR) + "/words.txt", home + "/words.txt", ec);
-        EXPECT_FALSE(ec) << "words.txt: " << ec.message();
+        std::filesystem::copy_file(TW_BINARY_DIR "/words.txt", dir.file("words.txt"));
         platform.jawsAvailable = jaws;
         form.seedoverride = 7;
         form.Form_Load();
         form.Form_Activate();
         platform.events.clear();
     }
-
     // One key, and everything it starts, as the driver runs it.
-    void press(int code, int shift = 0) {
-        platform.queueKey(code, shift);
-        do {
-            platform.doEvents();
-            if (!platform.idle()) platform.waitEvents();
-        } while (!platform.idle());
+    void press(int code) {
+        platform.queueKey(code);
+        for (platform.doEvents(); !platform.idle(); platform.doEvents()) platform.waitEvents();
     }
-
-    // Main menu: Enter announces "How to play", Down moves to "Play the game", Enter plays.
-    void enterHouse() {
-        press(13);
-        press(40);
-        press(13);
-        ASSERT_EQ(form.menu, 0);
-        ASSERT_NE(form.curroom, 0);
-    }
-
-    std::vector<std::string> take() {
-        auto events = platform.events;
-        platform.events.clear();
-        return events;
+    Lines take() { return std::exchange(platform.events, {}); }
+    // Main menu: Enter announces "How to play", Down moves to "Play the game", Enter plays. Then X
+    // says where the player is, on the title path; returns that text.
+    std::string enterHouse() {
+        for (const int key : {13, 40, 13, int{'X'}}) press(key);
+        EXPECT_EQ(form.menu, 0);
+        const Lines heard = platform.spoken();
+        take();
+        return heard.empty() ? "" : heard.back();
     }
 };
 
-// Stands between the platform and the game and notes, on the virtual clock, when each key and
-// timer tick arrives. A key equal to holdKey also starts a half-second wait in its handler.
-class ClockSink : public EventSink {
-public:
-    ClockSink(Form1& form, HeadlessPlatform& platform) : form_(form), platform_(platform), origin_(platform.nowMs()) {
-        platform_.attach(this);
-    }
-    ~ClockSink() override { platform_.attach(&form_); }
-
-    std::vector<std::string> log;
+// Stands between the platform and the game and notes when each key and timer tick arrives, in
+// milliseconds since origin on the virtual clock. A key equal to holdKey also waits half a second.
+struct ClockSink : EventSink {
+    LibGame& game;
+    double origin = game.platform.nowMs();
     int holdKey = -1;
+    Lines log;
 
+    explicit ClockSink(LibGame& g) : game(g) { g.platform.attach(this); }
+    ~ClockSink() override { game.platform.attach(&game.form); }
+    void note(const std::string& what) {
+        log.push_back(what + " at " + std::to_string(std::lround(game.platform.nowMs() - origin)));
+    }
     void Form_KeyDown(int KeyCode, int Shift) override {
-        log.push_back("key " + std::to_string(KeyCode) + " at " + at());
-        form_.Form_KeyDown(KeyCode, Shift);
+        note("key " + std::to_string(KeyCode));
+        game.form.Form_KeyDown(KeyCode, Shift);
         if (KeyCode == holdKey) {
-            form_.hold(0.5);
-            log.push_back("inner end at " + at());
+            game.form.hold(0.5);
+            note("inner end");
         }
     }
     void Holder_Timer() override {
-        log.push_back("tick at " + at());
-        form_.Holder_Timer();
+        note("tick");
+        game.form.Holder_Timer();
     }
-    double elapsed() const { return platform_.nowMs() - origin_; }
-
-private:
-    std::string at() const { return std::to_string(static_cast<long long>(elapsed())); }
-    Form1& form_;
-    HeadlessPlatform& platform_;
-    double origin_;
 };
 
-// ---- the four paths ----
-
-TEST(SpeechPaths, VoicePathSpeaksOnceAndLeavesTheTitle) {
-    LibGame game;
-    game.form.speechmode = 0;
-    const std::string titleBefore = game.platform.title();
-    game.form.sayit("Hello there.");
-    EXPECT_EQ(game.take(), (std::vector<std::string>{"say: Hello there.", "voice: Hello there."}));
-    game.form.sayit("Hello there.");
-    EXPECT_EQ(game.take(), (std::vector<std::string>{"say: Hello there.", "voice: Hello there."}));
-    EXPECT_EQ(game.platform.title(), titleBefore);
-
-    // Empty text silences the voice.
-    game.form.sayit("");
-    EXPECT_EQ(game.take(), (std::vector<std::string>{"say: ", "voice: "}));
+TEST(Speech, VoiceTitleAndReaderPathsSpeakTheSameTextTwiceAndNothing) {
+    struct Case { int mode; bool jaws; std::string heard; };  // heard: what carries the text
+    for (const Case& c : {Case{0, false, "voice"}, Case{1, false, "title"}, Case{3, true, "reader"},
+                          Case{3, false, "voice"}}) {
+        SCOPED_TRACE("path " + std::to_string(c.mode) + (c.jaws ? " with" : " without") + " the reader object");
+        LibGame game(c.jaws);
+        game.form.speechmode = c.mode;
+        game.form.sayit("Kitchen");
+        EXPECT_EQ(game.take(), (Lines{"say: Kitchen", c.heard + ": Kitchen"}));
+        // The title must change for the screen reader to speak the same text again.
+        game.form.sayit("Kitchen");
+        EXPECT_EQ(game.take(), (c.mode == 1 ? Lines{"say: Kitchen", "title: Kitchen ", "title: Kitchen"}
+                                            : Lines{"say: Kitchen", c.heard + ": Kitchen"}));
+        // Empty text silences.
+        game.form.sayit("");
+        EXPECT_EQ(game.take(), (Lines{"say: ", c.heard + ": "}));
+    }
 }
 
-TEST(SpeechPaths, TitlePathChangesTheTitleEvenForTheSameText) {
+TEST(Speech, WindowEyesPathSendsSixKeysTheGameNeverSees) {
     LibGame game;
-    ASSERT_EQ(game.form.speechmode, 1);
-    game.form.sayit("Kitchen");
-    EXPECT_EQ(game.take(), (std::vector<std::string>{"say: Kitchen", "title: Kitchen"}));
-    game.form.sayit("Kitchen");
-    EXPECT_EQ(game.take(), (std::vector<std::string>{"say: Kitchen", "title: Kitchen ", "title: Kitchen"}));
-    EXPECT_EQ(game.platform.title(), "Kitchen");
-    game.form.sayit("Hallway");
-    EXPECT_EQ(game.take(), (std::vector<std::string>{"say: Hallway", "title: Hallway"}));
-    EXPECT_EQ(game.platform.title(), "Hallway");
-    // No voice on this path.
-    game.form.sayit("");
-    EXPECT_EQ(game.take(), (std::vector<std::string>{"say: ", "title: "}));
-}
-
-TEST(SpeechPaths, WindowEyesPathSendsSixKeysTheGameNeverSees) {
-    LibGame game;
-    game.enterHouse();
-    game.take();
-    // What X says in this room, heard on the title path.
-    game.press('X');
-    const auto xSpoken = game.platform.spoken();
-    ASSERT_EQ(xSpoken.size(), 1u);
-    ASSERT_EQ(xSpoken[0].rfind("You are ", 0), 0u) << xSpoken[0];
-    game.take();
-
+    const std::string where = game.enterHouse();
+    ASSERT_EQ(where.rfind("You are ", 0), 0u) << where;
     game.form.speechmode = 2;
-    // A key pending at the same moment arrives while ignorekeys is 1, and is dropped too.
+    // A key pending at the same moment arrives while ignorekeys is 1, and is dropped.
     game.platform.queueKey('X');
     game.form.sayit("Find the cat.");
-    std::vector<std::string> expected = {"say: Find the cat.", "title: Find the cat."};
-    expected.insert(expected.end(), kKeybdLines.begin(), kKeybdLines.end());
-    EXPECT_EQ(game.take(), expected);
+    EXPECT_EQ(game.take(), withKeybd({"say: Find the cat.", "title: Find the cat."}));
     EXPECT_EQ(game.form.ignorekeys, 0);
     EXPECT_TRUE(game.platform.idle());
-
     // The same key pressed afterwards is heard: its earlier silence came from the guard.
     game.press('X');
-    expected = {"say: " + xSpoken[0], "title: " + xSpoken[0]};
-    expected.insert(expected.end(), kKeybdLines.begin(), kKeybdLines.end());
-    EXPECT_EQ(game.take(), expected);
+    EXPECT_EQ(game.take(), withKeybd({"say: " + where, "title: " + where}));
 }
 
-TEST(SpeechPaths, ReaderPathUsesTheReaderObjectOrTheVoiceWithoutOne) {
-    {
-        SCOPED_TRACE("with the reader object");
-        LibGame game(true);
-        ASSERT_EQ(game.form.jawsloaded, 1);
-        game.form.speechmode = 3;
-        const std::string titleBefore = game.platform.title();
-        game.form.sayit("Pick a spot in this room first.");
-        EXPECT_EQ(game.take(), (std::vector<std::string>{"say: Pick a spot in this room first.",
-                                                         "reader: Pick a spot in this room first."}));
-        EXPECT_EQ(game.platform.title(), titleBefore);
+TEST(Speech, TabCyclesThePathsAndSkipsTheReaderWithoutIt) {
+    for (const bool jaws : {false, true}) {
+        SCOPED_TRACE(jaws ? "with the reader object" : "without the reader object");
+        LibGame game(jaws);
+        const auto tab = [&game](const Lines& events, int mode, const std::string& title) {
+            game.press(9);
+            EXPECT_EQ(game.take(), events);
+            EXPECT_EQ(game.form.speechmode, mode);
+            EXPECT_EQ(game.platform.title(), title);
+        };
+        tab(withKeybd({"say: Window eyes support", "title: Window eyes support"}), 2, "Window eyes support");
+        const std::string noReader = "Jaws does not seem to be responding, Sapi on.";
+        if (jaws) {
+            tab({"title: Tumblewick (v0.6b)", "say: Jaws", "reader: Jaws"}, 3, "Tumblewick (v0.6b)");
+            tab({"title: Tumblewick (v0.6b), by Dorvel", "say: Sapi on", "voice: Sapi on"}, 0,
+                "Tumblewick (v0.6b), by Dorvel");
+        } else {
+            tab({"title: Tumblewick (v0.6b)", "say: " + noReader, "voice: " + noReader}, 0, "Tumblewick (v0.6b)");
+        }
+        tab({"say: Screen reader", "title: Screen reader"}, 1, "Screen reader");
+        // Tab never moves the menu.
+        EXPECT_EQ(game.form.menu, 1);
+        EXPECT_EQ(game.form.menupos, 0);
     }
-    {
-        SCOPED_TRACE("without a reader object");
-        LibGame game(false);
-        ASSERT_EQ(game.form.jawsloaded, 0);
-        ASSERT_EQ(game.form.jawsobj, nullptr);
-        game.form.speechmode = 3;
-        game.form.sayit("Menu closed");
-        EXPECT_EQ(game.take(), (std::vector<std::string>{"say: Menu closed", "voice: Menu closed"}));
-    }
 }
 
-// ---- Tab: the next path ----
-
-TEST(SpeechTab, CycleWithoutTheReaderFallsBackToTheVoice) {
+TEST(Speech, RateKeysStepTheRateWithoutBound) {
     LibGame game;
-    ASSERT_EQ(game.form.speechmode, 1);
-    game.press(9);
-    std::vector<std::string> expected = {"say: Window eyes support", "title: Window eyes support"};
-    expected.insert(expected.end(), kKeybdLines.begin(), kKeybdLines.end());
-    EXPECT_EQ(game.take(), expected);
-    EXPECT_EQ(game.form.speechmode, 2);
-
-    game.press(9);
-    EXPECT_EQ(game.take(), (std::vector<std::string>{"title: Tumblewick (v0.6b)",
-                                                     "say: Jaws does not seem to be responding, Sapi on.",
-                                                     "voice: Jaws does not seem to be responding, Sapi on."}));
-    EXPECT_EQ(game.form.speechmode, 0);
-    EXPECT_EQ(game.platform.title(), "Tumblewick (v0.6b)");
-
-    game.press(9);
-    EXPECT_EQ(game.take(), (std::vector<std::string>{"say: Screen reader", "title: Screen reader"}));
-    EXPECT_EQ(game.form.speechmode, 1);
-    // Tab never moves the menu.
-    EXPECT_EQ(game.form.menu, 1);
-    EXPECT_EQ(game.form.menupos, 0);
-}
-
-TEST(SpeechTab, CycleWithTheReaderReachesPathThreeThenTheVoice) {
-    LibGame game(true);
-    game.press(9);
-    EXPECT_EQ(game.form.speechmode, 2);
-    game.take();
-
-    game.press(9);
-    EXPECT_EQ(game.take(), (std::vector<std::string>{"title: Tumblewick (v0.6b)", "say: Jaws", "reader: Jaws"}));
-    EXPECT_EQ(game.form.speechmode, 3);
-
-    game.press(9);
-    EXPECT_EQ(game.take(),
-              (std::vector<std::string>{"title: Tumblewick (v0.6b), by Dorvel", "say: Sapi on", "voice: Sapi on"}));
-    EXPECT_EQ(game.form.speechmode, 0);
-    EXPECT_EQ(game.platform.title(), "Tumblewick (v0.6b), by Dorvel");
-
-    game.press(9);
-    EXPECT_EQ(game.take(), (std::vector<std::string>{"say: Screen reader", "title: Screen reader"}));
-    EXPECT_EQ(game.form.speechmode, 1);
-}
-
-// ---- Page Up and Page Down: the rate ----
-
-TEST(SpeechRate, MainMenuAnnouncesExitAfterTheRate) {
-    LibGame game;
-    ASSERT_EQ(game.platform.voiceRate(), 3);
+    // In the main menu, "Exit the game" follows the rate (3 at the start).
     game.press(33);
-    EXPECT_EQ(game.take(), (std::vector<std::string>{"say: Sapi faster.", "title: Sapi faster.",
-                                                     "say: Exit the game", "title: Exit the game"}));
+    EXPECT_EQ(game.take(), (Lines{"say: Sapi faster.", "title: Sapi faster.", "say: Exit the game",
+                                  "title: Exit the game"}));
     EXPECT_EQ(game.platform.voiceRate(), 4);
     EXPECT_EQ(game.form.menupos, 5);
-    game.press(34);
-    EXPECT_EQ(game.take(), (std::vector<std::string>{"say: Sapi slower.", "title: Sapi slower.",
-                                                     "say: Exit the game", "title: Exit the game"}));
-    EXPECT_EQ(game.platform.voiceRate(), 3);
+
+    // In the house only the rate is spoken, and the keys move nothing.
+    LibGame house;
+    house.enterHouse();
+    const int room = house.form.curroom, spot = house.form.curspot;
+    for (int i = 0; i < 20; ++i) house.press(33);
+    EXPECT_EQ(house.platform.voiceRate(), 23);
+    EXPECT_EQ(house.platform.spoken(), Lines(20, "Sapi faster."));
+    house.take();
+    for (int i = 0; i < 60; ++i) house.press(34);
+    EXPECT_EQ(house.platform.voiceRate(), -37);
+    EXPECT_EQ(house.platform.spoken(), Lines(60, "Sapi slower."));
+    EXPECT_EQ(house.form.curroom, room);
+    EXPECT_EQ(house.form.curspot, spot);
+    EXPECT_EQ(house.form.menu, 0);
 }
 
-TEST(SpeechRate, InTheHouseOnlyTheRateIsSpokenAndThereIsNoBound) {
+TEST(Speech, HoldWaitsOnTheVirtualClockAndHandlesKeysMeanwhile) {
     LibGame game;
-    game.enterHouse();
-    game.form.speechmode = 0;
-    game.take();
-    const int room = game.form.curroom;
-    const int spot = game.form.curspot;
-
-    game.press(33);
-    EXPECT_EQ(game.take(), (std::vector<std::string>{"say: Sapi faster.", "voice: Sapi faster."}));
-    EXPECT_EQ(game.platform.voiceRate(), 4);
-    game.press(34);
-    EXPECT_EQ(game.take(), (std::vector<std::string>{"say: Sapi slower.", "voice: Sapi slower."}));
-    EXPECT_EQ(game.platform.voiceRate(), 3);
-
-    for (int i = 0; i < 20; ++i) game.press(33);
-    EXPECT_EQ(game.platform.voiceRate(), 23);
-    EXPECT_EQ(game.platform.spoken(), std::vector<std::string>(20, "Sapi faster."));
-    game.take();
-    for (int i = 0; i < 60; ++i) game.press(34);
-    EXPECT_EQ(game.platform.voiceRate(), -37);
-    EXPECT_EQ(game.platform.spoken(), std::vector<std::string>(60, "Sapi slower."));
-    // The rate keys move nothing in the house.
-    EXPECT_EQ(game.form.curroom, room);
-    EXPECT_EQ(game.form.curspot, spot);
-    EXPECT_EQ(game.form.menu, 0);
-}
-
-// ---- hold on the virtual clock ----
-
-TEST(SpeechHold, WaitsTakeTheirTimeOnTheVirtualClock) {
-    LibGame game;
-    ClockSink sink(game.form, game.platform);
+    const std::string where = game.enterHouse();
+    ClockSink sink(game);
     game.form.hold(0.5);
-    EXPECT_EQ(sink.elapsed(), 500.0);
-    EXPECT_EQ(sink.log, (std::vector<std::string>{"tick at 500"}));
-    EXPECT_FALSE(game.form.Holder.Enabled());
-    EXPECT_EQ(game.form.Holder.Interval(), 0);
-    EXPECT_TRUE(game.platform.idle());
-
-    game.form.hold(2);
-    EXPECT_EQ(sink.elapsed(), 2500.0);
-
     // Too short to round to a millisecond: no wait at all, no tick.
-    sink.log.clear();
     game.form.hold(0.0001);
-    EXPECT_EQ(sink.elapsed(), 2500.0);
-    EXPECT_TRUE(sink.log.empty());
-    EXPECT_TRUE(game.platform.idle());
-    EXPECT_TRUE(game.take().empty());
-}
-
-TEST(SpeechHold, KeysAreHandledDuringAWait) {
-    LibGame game;
-    game.enterHouse();
-    game.take();
-    game.press('X');
-    const auto heard = game.platform.spoken();
-    ASSERT_EQ(heard.size(), 1u);
-    game.take();
-
-    ClockSink sink(game.form, game.platform);
-    game.platform.queueKey('X', 0, game.platform.nowMs() + 300);
-    game.form.hold(1);
-    EXPECT_EQ(sink.log, (std::vector<std::string>{"key 88 at 300", "tick at 1000"}));
-    EXPECT_EQ(sink.elapsed(), 1000.0);
-    // The title still holds the same text, so it is changed twice.
-    EXPECT_EQ(game.take(),
-              (std::vector<std::string>{"say: " + heard[0], "title: " + heard[0] + " ", "title: " + heard[0]}));
-    EXPECT_TRUE(game.platform.idle());
-}
-
-TEST(SpeechHold, NestedWaitsBothEndAtTheFirstTick) {
-    LibGame game;
-    game.enterHouse();
-    game.take();
-    ClockSink sink(game.form, game.platform);
-    sink.holdKey = 'X';
-    game.platform.queueKey('X', 0, game.platform.nowMs() + 300);
-    game.form.hold(1);
-    // The inner wait re-arms the shared timer for 500 ms from 300; its tick ends both.
-    EXPECT_EQ(sink.log, (std::vector<std::string>{"key 88 at 300", "tick at 800", "inner end at 800"}));
-    EXPECT_EQ(sink.elapsed(), 800.0);
-    EXPECT_FALSE(game.form.Holder.Enabled());
-    EXPECT_EQ(game.form.Holder.Interval(), 0);
-    EXPECT_TRUE(game.platform.idle());
-    EXPECT_EQ(game.platform.spoken().size(), 1u);
+    sink.note("end");
+    EXPECT_EQ(sink.log, (Lines{"tick at 500", "end at 500"}));
+    for (const bool nested : {false, true}) {
+        SCOPED_TRACE(nested ? "the key starts a wait of its own" : "a plain key");
+        sink.log.clear();
+        sink.origin = game.platform.nowMs();
+        sink.holdKey = nested ? 'X' : -1;
+        game.platform.queueKey('X', 0, sink.origin + 300);
+        game.form.hold(1);
+        sink.note("end");
+        // A wait started by the key re-arms the shared timer for 500 ms from 300; its tick ends both.
+        EXPECT_EQ(sink.log, (nested ? Lines{"key 88 at 300", "tick at 800", "inner end at 800", "end at 800"}
+                                    : Lines{"key 88 at 300", "tick at 1000", "end at 1000"}));
+        EXPECT_EQ(game.take(), (Lines{"say: " + where, "title: " + where + " ", "title: " + where}));
+        EXPECT_FALSE(game.form.Holder.Enabled());
+        EXPECT_TRUE(game.platform.idle());
+    }
 }
 
 }  // namespace
