@@ -1,8 +1,9 @@
-// input/keys.h: the Windows virtual-key codes the game answers to.
+// input/keys.h: the Windows virtual-key codes the game answers to, and the few more a front end reports.
 #pragma once
 
 namespace tw::key {
 
+constexpr int Back = 8;
 constexpr int Tab = 9;
 constexpr int Enter = 13;
 constexpr int Shift = 16;
@@ -11,10 +12,14 @@ constexpr int Alt = 18;
 constexpr int Escape = 27;
 constexpr int PageUp = 33;
 constexpr int PageDown = 34;
+constexpr int End = 35;
+constexpr int Home = 36;
 constexpr int Left = 37;
 constexpr int Up = 38;
 constexpr int Right = 39;
 constexpr int Down = 40;
+constexpr int Insert = 45;
+constexpr int Delete = 46;
 constexpr int Grave = 192;
 
 constexpr int ShiftMask = 1;

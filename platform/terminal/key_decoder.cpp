@@ -38,41 +38,41 @@ struct CharKey {
 // A printable ASCII character as the US-layout key that types it.
 CharKey charKey(unsigned char c) {
     if (c >= 'a' && c <= 'z') return {c - 'a' + 'A', 0};
-    if (c >= 'A' && c <= 'Z') return {c, kShiftBit};
+    if (c >= 'A' && c <= 'Z') return {c, key::ShiftMask};
     if (c >= '0' && c <= '9') return {c, 0};
     switch (c) {
-    case ')': return {'0', kShiftBit};
-    case '!': return {'1', kShiftBit};
-    case '@': return {'2', kShiftBit};
-    case '#': return {'3', kShiftBit};
-    case '$': return {'4', kShiftBit};
-    case '%': return {'5', kShiftBit};
-    case '^': return {'6', kShiftBit};
-    case '&': return {'7', kShiftBit};
-    case '*': return {'8', kShiftBit};
-    case '(': return {'9', kShiftBit};
+    case ')': return {'0', key::ShiftMask};
+    case '!': return {'1', key::ShiftMask};
+    case '@': return {'2', key::ShiftMask};
+    case '#': return {'3', key::ShiftMask};
+    case '$': return {'4', key::ShiftMask};
+    case '%': return {'5', key::ShiftMask};
+    case '^': return {'6', key::ShiftMask};
+    case '&': return {'7', key::ShiftMask};
+    case '*': return {'8', key::ShiftMask};
+    case '(': return {'9', key::ShiftMask};
     case ';': return {186, 0};
-    case ':': return {186, kShiftBit};
+    case ':': return {186, key::ShiftMask};
     case '=': return {187, 0};
-    case '+': return {187, kShiftBit};
+    case '+': return {187, key::ShiftMask};
     case ',': return {188, 0};
-    case '<': return {188, kShiftBit};
+    case '<': return {188, key::ShiftMask};
     case '-': return {189, 0};
-    case '_': return {189, kShiftBit};
+    case '_': return {189, key::ShiftMask};
     case '.': return {190, 0};
-    case '>': return {190, kShiftBit};
+    case '>': return {190, key::ShiftMask};
     case '/': return {191, 0};
-    case '?': return {191, kShiftBit};
-    case '`': return {vk::Oem3, 0};
-    case '~': return {vk::Oem3, kShiftBit};
+    case '?': return {191, key::ShiftMask};
+    case '`': return {key::Grave, 0};
+    case '~': return {key::Grave, key::ShiftMask};
     case '[': return {219, 0};
-    case '{': return {219, kShiftBit};
+    case '{': return {219, key::ShiftMask};
     case '\\': return {220, 0};
-    case '|': return {220, kShiftBit};
+    case '|': return {220, key::ShiftMask};
     case ']': return {221, 0};
-    case '}': return {221, kShiftBit};
+    case '}': return {221, key::ShiftMask};
     case '\'': return {222, 0};
-    case '"': return {222, kShiftBit};
+    case '"': return {222, key::ShiftMask};
     default: return {0, 0};
     }
 }
@@ -122,9 +122,9 @@ Params parseParams(const std::string& seq) {
 int windowsMods(long param) {
     long bits = param > 0 ? param - 1 : 0;
     int mods = 0;
-    if (bits & 1) mods |= kShiftBit;
-    if (bits & 2) mods |= kAltBit;
-    if (bits & 4) mods |= kCtrlBit;
+    if (bits & 1) mods |= key::ShiftMask;
+    if (bits & 2) mods |= key::AltMask;
+    if (bits & 4) mods |= key::CtrlMask;
     return mods;
 }
 
@@ -148,11 +148,11 @@ std::vector<KeyDown> KeyDecoder::timeout() {
     std::vector<KeyDown> out;
     if (!wantsTimeout()) return out;
     if (state_ == State::Esc) {
-        out.push_back({vk::Escape, 0});
+        out.push_back({key::Escape, 0});
     } else if (state_ == State::Csi) {
-        emit(219, kAltBit, true, out);  // ESC [ typed as Alt+[
+        emit(219, key::AltMask, true, out);  // ESC [ typed as Alt+[
     } else {
-        emit('O', kAltBit | kShiftBit, true, out);  // ESC O typed as Alt+Shift+O
+        emit('O', key::AltMask | key::ShiftMask, true, out);  // ESC O typed as Alt+Shift+O
     }
     state_ = State::Ground;
     return out;
@@ -174,30 +174,30 @@ TerminalReplies KeyDecoder::takeReplies() {
 void KeyDecoder::emit(int code, int mods, bool synthesizePrefix, std::vector<KeyDown>& out) {
     // The game reads Ctrl and Alt combinations as the modifier's own key-down first.
     if (synthesizePrefix) {
-        if (mods & kCtrlBit) out.push_back({vk::Control, kCtrlBit | (mods & kShiftBit)});
-        if (mods & kAltBit) out.push_back({vk::Menu, mods});
+        if (mods & key::CtrlMask) out.push_back({key::Ctrl, key::CtrlMask | (mods & key::ShiftMask)});
+        if (mods & key::AltMask) out.push_back({key::Alt, mods});
     }
     out.push_back({code, mods});
 }
 
 void KeyDecoder::emitJump(std::vector<KeyDown>& out) {
-    out.push_back({vk::Control, kCtrlBit});
-    out.push_back({vk::Oem3, kCtrlBit});
+    out.push_back({key::Ctrl, key::CtrlMask});
+    out.push_back({key::Grave, key::CtrlMask});
 }
 
 void KeyDecoder::emitCodepoint(long cp, long base, int mods, bool prefix, std::vector<KeyDown>& out) {
     switch (cp) {
-    case 13: emit(vk::Return, mods, prefix, out); return;
-    case 9: emit(vk::Tab, mods, prefix, out); return;
+    case 13: emit(key::Enter, mods, prefix, out); return;
+    case 9: emit(key::Tab, mods, prefix, out); return;
     case 8:
-    case 127: emit(vk::Back, mods, prefix, out); return;
-    case 27: emit(vk::Escape, mods, prefix, out); return;
+    case 127: emit(key::Back, mods, prefix, out); return;
+    case 27: emit(key::Escape, mods, prefix, out); return;
     case 32:
-        if (mods & kCtrlBit) {
-            emit(vk::Oem3, mods, prefix, out);  // Ctrl+Space stands for Ctrl+grave, as NUL does
+        if (mods & key::CtrlMask) {
+            emit(key::Grave, mods, prefix, out);  // Ctrl+Space stands for Ctrl+grave, as NUL does
         } else {
-            if (prefix && (mods & kAltBit)) out.push_back({vk::Menu, mods});
-            out.push_back({vk::Control, mods | kCtrlBit});  // Space: the silence key
+            if (prefix && (mods & key::AltMask)) out.push_back({key::Alt, mods});
+            out.push_back({key::Ctrl, mods | key::CtrlMask});  // Space: the silence key
         }
         return;
     default: break;
@@ -213,17 +213,17 @@ void KeyDecoder::emitCodepoint(long cp, long base, int mods, bool prefix, std::v
     }
     int code = 0;
     switch (cp) {
-    case kKpEnter: code = vk::Return; break;
-    case kKpLeft: code = vk::Left; break;
-    case kKpRight: code = vk::Right; break;
-    case kKpUp: code = vk::Up; break;
-    case kKpDown: code = vk::Down; break;
-    case kKpPageUp: code = vk::Prior; break;
-    case kKpPageDown: code = vk::Next; break;
-    case kKpHome: code = vk::Home; break;
-    case kKpEnd: code = vk::End; break;
-    case kKpInsert: code = vk::Insert; break;
-    case kKpDelete: code = vk::Delete; break;
+    case kKpEnter: code = key::Enter; break;
+    case kKpLeft: code = key::Left; break;
+    case kKpRight: code = key::Right; break;
+    case kKpUp: code = key::Up; break;
+    case kKpDown: code = key::Down; break;
+    case kKpPageUp: code = key::PageUp; break;
+    case kKpPageDown: code = key::PageDown; break;
+    case kKpHome: code = key::Home; break;
+    case kKpEnd: code = key::End; break;
+    case kKpInsert: code = key::Insert; break;
+    case kKpDelete: code = key::Delete; break;
     default: break;
     }
     if (code != 0) {
@@ -244,21 +244,21 @@ void KeyDecoder::ground(unsigned char c, int extraMods, std::vector<KeyDown>& ou
         if (extraMods == 0) {
             emitJump(out);
         } else {
-            emit(vk::Oem3, kCtrlBit | extraMods, true, out);
+            emit(key::Grave, key::CtrlMask | extraMods, true, out);
         }
     } else if (c == '\r' || c == '\n') {
-        emit(vk::Return, extraMods, true, out);
+        emit(key::Enter, extraMods, true, out);
     } else if (c == '\t') {
-        emit(vk::Tab, extraMods, true, out);
+        emit(key::Tab, extraMods, true, out);
     } else if (c < 27) {
-        emit('A' + c - 1, kCtrlBit | extraMods, true, out);  // Ctrl+letter
+        emit('A' + c - 1, key::CtrlMask | extraMods, true, out);  // Ctrl+letter
     } else if (c < 32) {
         // Ctrl+\ Ctrl+] Ctrl+^ Ctrl+_: no key of the game.
     } else if (c == ' ') {
-        if (extraMods & kAltBit) out.push_back({vk::Menu, extraMods});
-        out.push_back({vk::Control, kCtrlBit | extraMods});  // Space: the silence key
+        if (extraMods & key::AltMask) out.push_back({key::Alt, extraMods});
+        out.push_back({key::Ctrl, key::CtrlMask | extraMods});  // Space: the silence key
     } else if (c == 127) {
-        emit(vk::Back, extraMods, true, out);
+        emit(key::Back, extraMods, true, out);
     } else if (c < 127) {
         CharKey k = charKey(c);
         if (k.code != 0) emit(k.code, k.mods | extraMods, true, out);
@@ -286,10 +286,10 @@ void KeyDecoder::byte(unsigned char c, std::vector<KeyDown>& out) {
             seq_.clear();
             seqOverflow_ = false;
         } else if (c == 27) {
-            out.push_back({vk::Escape, 0});  // the first of two Escapes; the second waits
+            out.push_back({key::Escape, 0});  // the first of two Escapes; the second waits
         } else {
             state_ = State::Ground;
-            ground(c, kAltBit, out);  // ESC then a key: Alt+key
+            ground(c, key::AltMask, out);  // ESC then a key: Alt+key
         }
         return;
     case State::ConsoleFn:
@@ -335,9 +335,9 @@ void KeyDecoder::byte(unsigned char c, std::vector<KeyDown>& out) {
     if (typedPrefix) {
         // Only ESC [ or ESC O came: they were typed as Alt combinations.
         if (csi) {
-            emit(219, kAltBit, true, out);
+            emit(219, key::AltMask, true, out);
         } else {
-            emit('O', kAltBit | kShiftBit, true, out);
+            emit('O', key::AltMask | key::ShiftMask, true, out);
         }
     }
     if (c == 27) {
@@ -353,13 +353,13 @@ void KeyDecoder::finishSs3(unsigned char final, std::vector<KeyDown>& out) {
     // Some terminals put the modifier as the only parameter of ESC O.
     int mods = windowsMods(p.count >= 2 ? p.get(1, 0, 1) : p.get(0, 0, 1));
     switch (final) {
-    case 'A': emit(vk::Up, mods, true, out); return;
-    case 'B': emit(vk::Down, mods, true, out); return;
-    case 'C': emit(vk::Right, mods, true, out); return;
-    case 'D': emit(vk::Left, mods, true, out); return;
-    case 'H': emit(vk::Home, mods, true, out); return;
-    case 'F': emit(vk::End, mods, true, out); return;
-    case 'M': emit(vk::Return, mods, true, out); return;  // keypad Enter in application mode
+    case 'A': emit(key::Up, mods, true, out); return;
+    case 'B': emit(key::Down, mods, true, out); return;
+    case 'C': emit(key::Right, mods, true, out); return;
+    case 'D': emit(key::Left, mods, true, out); return;
+    case 'H': emit(key::Home, mods, true, out); return;
+    case 'F': emit(key::End, mods, true, out); return;
+    case 'M': emit(key::Enter, mods, true, out); return;  // keypad Enter in application mode
     default: break;
     }
     if (final >= 'p' && final <= 'y') emit('0' + (final - 'p'), mods, true, out);  // keypad digits
@@ -383,24 +383,24 @@ void KeyDecoder::finishCsi(unsigned char final, std::vector<KeyDown>& out) {
     bool prefix = !reportsModifiers_;
 
     switch (final) {
-    case 'A': emit(vk::Up, mods, prefix, out); return;
-    case 'B': emit(vk::Down, mods, prefix, out); return;
-    case 'C': emit(vk::Right, mods, prefix, out); return;
-    case 'D': emit(vk::Left, mods, prefix, out); return;
-    case 'H': emit(vk::Home, mods, prefix, out); return;
-    case 'F': emit(vk::End, mods, prefix, out); return;
-    case 'Z': emit(vk::Tab, mods | kShiftBit, prefix, out); return;  // Shift+Tab
+    case 'A': emit(key::Up, mods, prefix, out); return;
+    case 'B': emit(key::Down, mods, prefix, out); return;
+    case 'C': emit(key::Right, mods, prefix, out); return;
+    case 'D': emit(key::Left, mods, prefix, out); return;
+    case 'H': emit(key::Home, mods, prefix, out); return;
+    case 'F': emit(key::End, mods, prefix, out); return;
+    case 'Z': emit(key::Tab, mods | key::ShiftMask, prefix, out); return;  // Shift+Tab
     case '~': {
         long key = p.get(0, 0, 0);
         switch (key) {
         case 1:
-        case 7: emit(vk::Home, mods, prefix, out); return;
-        case 2: emit(vk::Insert, mods, prefix, out); return;
-        case 3: emit(vk::Delete, mods, prefix, out); return;
+        case 7: emit(key::Home, mods, prefix, out); return;
+        case 2: emit(key::Insert, mods, prefix, out); return;
+        case 3: emit(key::Delete, mods, prefix, out); return;
         case 4:
-        case 8: emit(vk::End, mods, prefix, out); return;
-        case 5: emit(vk::Prior, mods, prefix, out); return;
-        case 6: emit(vk::Next, mods, prefix, out); return;
+        case 8: emit(key::End, mods, prefix, out); return;
+        case 5: emit(key::PageUp, mods, prefix, out); return;
+        case 6: emit(key::PageDown, mods, prefix, out); return;
         case 24: emitJump(out); return;  // F12: the jump key's stand-in
         case 27: {
             // xterm modifyOtherKeys: ESC [ 27 ; mods ; code ~
@@ -419,17 +419,17 @@ void KeyDecoder::finishCsi(unsigned char final, std::vector<KeyDown>& out) {
         case kLeftShift:
         case kRightShift:
             reportsModifiers_ = true;
-            out.push_back({vk::Shift, mods | kShiftBit});
+            out.push_back({key::Shift, mods | key::ShiftMask});
             return;
         case kLeftControl:
         case kRightControl:
             reportsModifiers_ = true;
-            out.push_back({vk::Control, mods | kCtrlBit});
+            out.push_back({key::Ctrl, mods | key::CtrlMask});
             return;
         case kLeftAlt:
         case kRightAlt:
             reportsModifiers_ = true;
-            out.push_back({vk::Menu, mods | kAltBit});
+            out.push_back({key::Alt, mods | key::AltMask});
             return;
         default: break;
         }

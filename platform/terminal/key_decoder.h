@@ -6,34 +6,9 @@
 #include <string_view>
 #include <vector>
 
+#include "input/keys.h"
+
 namespace tw {
-
-// Windows virtual-key codes the decoder produces.
-namespace vk {
-constexpr int Back = 8;
-constexpr int Tab = 9;
-constexpr int Return = 13;
-constexpr int Shift = 16;
-constexpr int Control = 17;
-constexpr int Menu = 18;  // Alt
-constexpr int Escape = 27;
-constexpr int Prior = 33;  // Page Up
-constexpr int Next = 34;   // Page Down
-constexpr int End = 35;
-constexpr int Home = 36;
-constexpr int Left = 37;
-constexpr int Up = 38;
-constexpr int Right = 39;
-constexpr int Down = 40;
-constexpr int Insert = 45;
-constexpr int Delete = 46;
-constexpr int Oem3 = 192;  // the grave accent / tilde key
-}  // namespace vk
-
-// Shift-state bits, as Form_KeyDown takes them.
-constexpr int kShiftBit = 1;
-constexpr int kCtrlBit = 2;
-constexpr int kAltBit = 4;
 
 struct KeyDown {
     int KeyCode = 0;

@@ -385,7 +385,7 @@ void TerminalPlatform::setTimer(int intervalMs) {
 void TerminalPlatform::keybd_event(int vk, int flags) {
     // Flag 2 is a release. No screen reader here listens for the chord: the presses come back to
     // the game's own window, after whatever was typed before them.
-    int bit = vk == vk::Shift ? kShiftBit : vk == vk::Control ? kCtrlBit : vk == vk::Menu ? kAltBit : 0;
+    int bit = vk == key::Shift ? key::ShiftMask : vk == key::Ctrl ? key::CtrlMask : vk == key::Alt ? key::AltMask : 0;
     if (flags & 2) {
         syntheticMods_ &= ~bit;
         return;
@@ -413,7 +413,7 @@ void TerminalPlatform::messageBox(const std::string& text, const std::string& ca
     for (;;) {
         KeyDown key;
         while (nextKey(key)) {
-            if (key.KeyCode == vk::Return || key.KeyCode == vk::Escape) return;
+            if (key.KeyCode == key::Enter || key.KeyCode == key::Escape) return;
         }
         if (eof_ && !decoder_.wantsTimeout()) endOfInput();
         pump(escapeWaitMs());
