@@ -6,21 +6,20 @@ namespace tw {
 
 std::string Form1::programpath(const std::string& name) const { return platform.programFolder() + "/" + name; }
 
-void Form1::saveprogress() {
+FileResult Form1::saveprogress() {
     const std::vector<std::string> lines = {
         valueText(speechmode),
-        valueText(sapivoice ? sapivoice->Rate() : 3),
+        valueText(sapivoice ? sapivoice->Rate() : kDefaultRate),
         besttasks ? valueText(*besttasks) : std::string(),
     };
-    std::string why;
     // Replaced whole or not at all: a failed write keeps the previous settings.
-    replaceFileBytes(programpath("progress.ini"), joinLines(lines), why);
+    return files::replace(programpath("progress.ini"), joinLines(lines));
 }
 
 std::optional<std::string> Form1::readprogress() {
     const std::string path = programpath("progress.ini");
     if (!platform.fileExists(path)) return std::nullopt;
-    const auto lines = readTextFile(path);
+    const auto lines = readTextFile(path, kMaxSettingsBytes, kMaxSettingsLines);
     if (!lines) return "progress.ini cannot be opened; the default settings are used";
     if (lines->size() < 3) return "progress.ini has fewer than three lines; the default settings are used";
     const auto rate = fieldNumber(readField((*lines)[1]));
@@ -32,7 +31,7 @@ std::optional<std::string> Form1::readprogress() {
     if (speechmode == 3 && jawsloaded != 1) speechmode = 0;
     if (*rate >= -1000 && *rate <= 1000) sapivoice->setRate(static_cast<int>(*rate));
     const auto best = fieldNumber(readField((*lines)[2]));
-    if (best && *best >= 0 && *best <= 1000000) besttasks = static_cast<int>(*best);
+    if (best && *best >= 0 && *best <= kMaxTasksDone) besttasks = static_cast<int>(*best);
     return std::nullopt;
 }
 

@@ -1,48 +1,46 @@
 // app/startup.cpp: the load and activation handlers: start-up log, speech objects, settings.
-#include <fstream>
+#include <iostream>
 #include <stdexcept>
 
 #include "game/form1.h"
 #include "game/text.h"
+#include "platform/files.h"
+#include "platform/silent_voice.h"
 
 namespace tw {
 
 namespace {
 
-// Stands in for a voice that could not be created: it keeps the rate and speaks nothing,
-// so the printed and screen-reader paths still carry the game.
-class SilentVoice : public Voice {
-public:
-    void speak(const std::string&, int) override {}
-    int Rate() const override { return rate_; }
-    void setRate(int rate) override { rate_ = rate; }
-    int volume() const override { return volume_; }
-    void setVolume(int volume) override { volume_ = volume; }
-
-private:
-    int rate_ = 0;
-    int volume_ = 100;
-};
-
+// The start-up log, written whole after every line so that it always holds what happened;
+// written fresh, so a link planted at its name is replaced, not followed.
 class StartupLog {
 public:
     void open() {
-        out_.open("debuglog.txt", std::ios::binary | std::ios::trunc);
-        if (!out_) throw std::runtime_error("debuglog.txt cannot be written in the current folder");
+        open_ = true;
+        flush();
     }
-    bool isOpen() const { return out_.is_open(); }
+    bool isOpen() const { return open_; }
     void line(const std::string& text) {
-        out_ << utf8ToCp1252(text) << "\r\n";
-        out_.flush();
-        if (!out_) throw std::runtime_error("debuglog.txt cannot be written");
+        bytes_ += utf8ToCp1252(text) + "\r\n";
+        flush();
     }
-    void close() { out_.close(); }
+    void close() { open_ = false; }
 
 private:
-    std::ofstream out_;
+    void flush() {
+        const Outcome written = files::writeFresh("debuglog.txt", bytes_);
+        if (!written.ok)
+            throw std::runtime_error("debuglog.txt cannot be written in the current folder: " + written.why);
+    }
+    bool open_ = false;
+    std::string bytes_;
 };
 
 }  // namespace
+
+std::string Form1::titletext(bool withAuthor) const {
+    return "Tumblewick (v" + version + ")" + (withAuthor ? ", by Dorvel" : "");
+}
 
 Form1::Form1(Platform& platform_) : Holder(platform_), platform(platform_) { platform.attach(this); }
 
@@ -65,9 +63,11 @@ void Form1::Form_Load() {
             platform.messageBox("This game is already running.", "Tumblewick");
             platform.endProcess();
         }
+        // Only the one running copy may tidy its folder: saves that died left temporary files.
+        files::removeStaleTemporaries(platform.programFolder());
         ignorekeys = 0;
         jawsloaded = 0;
-        sapivoice->setRate(3);
+        sapivoice->setRate(kDefaultRate);
         sapivoice->setVolume(100);
         log.line("Starting program");
         if (!voiceError.empty()) log.line("error: " + voiceError);
@@ -79,9 +79,9 @@ void Form1::Form_Load() {
         curroom = 0;
         log.line("Sound finished.");
         log.line("Version is " + version);
-        if (!writeTextFile("myversion.txt", {version}))
-            throw std::runtime_error("myversion.txt cannot be written in the current folder");
-        setwindowtitle("Tumblewick (v" + version + "), by Dorvel");
+        if (const Outcome written = files::writeFresh("myversion.txt", joinLines({version})); !written.ok)
+            throw std::runtime_error("myversion.txt cannot be written in the current folder: " + written.why);
+        setwindowtitle(titletext(true));
         speechmode = 1;
         log.line("Sapi is set to " + std::to_string(speechmode));
         menu = 1;
@@ -99,7 +99,11 @@ void Form1::Form_Load() {
             }
             log.close();
         }
-        platform.endProcess();
+        // A game that never starts must say why, to the player and to whatever started it.
+        const std::string message = std::string("Tumblewick cannot start: ") + e.what() + ".";
+        std::cerr << message << '\n';
+        platform.messageBox(message, "Tumblewick");
+        platform.endProcess(1);
     }
 }
 

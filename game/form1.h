@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "game/random.h"
+#include "platform/files.h"
 #include "platform/platform.h"
 
 namespace tw {
@@ -21,6 +22,13 @@ constexpr int kMaxSpots = 15;
 constexpr int kMaxItems = 100;
 constexpr int kMaxSwaps = 999;
 constexpr int kTasksToWin = 40;
+// The voice's rate at start-up, before progress.ini is read.
+constexpr int kDefaultRate = 3;
+// The most tasks a saved game or progress.ini may claim: far above a game's forty, far below
+// where counting on could overflow.
+constexpr int kMaxTasksDone = 1000000;
+// Seconds "Exit the game" waits so that a failure to keep the settings is heard in full.
+constexpr double kUnsavedSettingsWait = 4.0;
 
 // The part of the state a saved game holds. Arrays keep their index ranges (0 unused), so
 // rooms, spots, items and pairs are addressed by the numbers the player and the files use.
@@ -73,10 +81,7 @@ private:
 };
 
 // What a save or a load did; why says what went wrong when ok is false.
-struct FileResult {
-    bool ok = true;
-    std::string why;
-};
+using FileResult = Outcome;
 
 class Form1 : public GameState, public EventSink {
 public:
@@ -102,7 +107,7 @@ public:
     bool wordsok = true;
 
     // Operations.
-    void saveprogress();
+    FileResult saveprogress();
     FileResult savegame(const std::string& tempm);
     FileResult loadgame(const std::string& tempm);
     void sayit(const std::string& tempm);
@@ -110,6 +115,7 @@ public:
     void newgame();
     void setquest();
     int questcheck() const;
+    bool taskfits(int item, int room, int spot) const;
     void swapmore();
     void swapit(std::string& tempm) const;
     void youwin();
@@ -120,7 +126,9 @@ public:
     void Form_Load();
     void Form_Activate();
     void Form_KeyDown(int KeyCode, int Shift) override;
+    void syntheticKeyDown(int KeyCode, int Shift) override;
     void Holder_Timer() override;
+    void speakBox(const std::string& text, bool promptSpoken) override;
 
     // Helpers shared by several operations.
     int helditem() const;                         // last item whose room is 0; 0 if none
@@ -129,6 +137,8 @@ public:
     // Reads progress.ini; says what was wrong when it could not be read.
     std::optional<std::string> readprogress();
     void setwindowtitle(const std::string& text);
+    // "Tumblewick (v0.6b), by Dorvel", or without the author.
+    std::string titletext(bool withAuthor) const;
 
     Platform& platform;
 
@@ -136,6 +146,9 @@ private:
     // Completion-flow guard: keys pressed during its waits are held back and run afterwards.
     int flowdepth_ = 0;
     std::deque<std::pair<int, int>> heldkeys_;
+    // The player's keys that came while sayit sent its own chord; run as soon as it is sent.
+    std::deque<std::pair<int, int>> chordkeys_;
+    void runchordkeys();
 
     void dispatchkey(int KeyCode, int Shift);
     void mainmenukeys(int& KeyCode);

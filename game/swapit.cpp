@@ -4,12 +4,6 @@
 
 namespace tw {
 
-namespace {
-
-bool isSeparator(char c) { return c == ' ' || c == '.' || c == ',' || c == '!'; }
-
-}  // namespace
-
 void Form1::swapit(std::string& tempm) const {
     // Pairs apply in table order to the word as replaced so far, so chains resolve forwards.
     auto lookup = [this](std::string word) {
@@ -25,7 +19,7 @@ void Form1::swapit(std::string& tempm) const {
     std::string result;
     std::string word;
     for (char c : tempm) {
-        if (!isSeparator(c)) {
+        if (!isWordSeparator(c)) {
             word += c;
             continue;
         }

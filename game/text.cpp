@@ -1,26 +1,10 @@
 // game/text.cpp: encodings, case folding, value lines and whole-file input and output.
 #include "game/text.h"
 
+#include <algorithm>
 #include <array>
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <fstream>
-#include <sstream>
 
-#include <filesystem>
-#if defined(_WIN32)
-#include <io.h>
-#include <process.h>
-#define tw_getpid _getpid
-#define tw_fsync(fd) _commit(fd)
-#define tw_fileno _fileno
-#else
-#include <unistd.h>
-#define tw_getpid ::getpid
-#define tw_fsync(fd) ::fsync(fd)
-#define tw_fileno ::fileno
-#endif
+#include "platform/files.h"
 
 namespace tw {
 
@@ -183,58 +167,28 @@ std::string joinLines(const std::vector<std::string>& lines) {
     return out;
 }
 
-bool readFileBytes(const std::string& path, std::string& bytes) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    std::ostringstream buffer;
-    buffer << in.rdbuf();
-    if (in.bad()) return false;
-    bytes = buffer.str();
-    return true;
+std::size_t lineCountBound(std::string_view bytes) {
+    return static_cast<std::size_t>(std::count(bytes.begin(), bytes.end(), '\n') +
+                                    std::count(bytes.begin(), bytes.end(), '\r')) + 1;
 }
 
-bool writeFileBytes(const std::string& path, std::string_view bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    if (!out) return false;
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    out.close();
-    return !out.fail();
+bool readFileBytes(const std::string& path, std::string& bytes) {
+    return files::readAll(path, bytes, kMaxAnyFileBytes).ok;
 }
+
+bool writeFileBytes(const std::string& path, std::string_view bytes) { return files::writeFresh(path, bytes).ok; }
 
 bool replaceFileBytes(const std::string& path, std::string_view bytes, std::string& why) {
-    const std::string temp = path + ".tmp-" + std::to_string(tw_getpid());
-    std::FILE* f = std::fopen(temp.c_str(), "wb");
-    if (!f) {
-        why = std::strerror(errno);
-        return false;
-    }
-    bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-    ok = (std::fflush(f) == 0) && ok;
-    if (ok && tw_fsync(tw_fileno(f)) != 0) ok = false;
-    if (!ok) why = std::strerror(errno);
-    if (std::fclose(f) != 0 && ok) {
-        why = std::strerror(errno);
-        ok = false;
-    }
-    if (ok) {
-        std::error_code ec;
-        // Paths are UTF-8; say so, or Windows would read them in the C locale's code page.
-        const auto u8 = [](const std::string& p) {
-            return std::filesystem::path(std::u8string(p.begin(), p.end()));
-        };
-        std::filesystem::rename(u8(temp), u8(path), ec);  // replaces the target, also on Windows
-        if (ec) {
-            why = ec.message();
-            ok = false;
-        }
-    }
-    if (!ok) std::remove(temp.c_str());
-    return ok;
+    const Outcome done = files::replace(path, bytes);
+    why = done.why;
+    return done.ok;
 }
 
-std::optional<std::vector<std::string>> readTextFile(const std::string& path) {
+std::optional<std::vector<std::string>> readTextFile(const std::string& path, std::size_t maxBytes,
+                                                     std::size_t maxLines) {
     std::string bytes;
-    if (!readFileBytes(path, bytes)) return std::nullopt;
+    if (!files::readAll(path, bytes, maxBytes).ok) return std::nullopt;
+    if (lineCountBound(bytes) > maxLines + 1) return std::nullopt;
     std::vector<std::string> lines = splitLines(bytes);
     for (auto& line : lines) line = cp1252ToUtf8(line);
     return lines;

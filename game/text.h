@@ -2,12 +2,16 @@
 // case-blind comparison, and the value-line and text-line rules of the game's files.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace tw {
+
+// The characters that end a word in Dorvel's sentences.
+constexpr bool isWordSeparator(char c) { return c == ' ' || c == '.' || c == ',' || c == '!'; }
 
 // Upper-case form for case-blind comparison: A-Z and the letters of Windows-1252.
 std::string ucase(std::string_view utf8);
@@ -31,14 +35,31 @@ std::vector<std::string> splitLines(std::string_view bytes);
 // Lines encoded for a file: each in Windows-1252, ended by CR LF.
 std::string joinLines(const std::vector<std::string>& lines);
 
+// Bounds on what the game reads, so that no file, however large, costs much memory or time.
+constexpr std::size_t kMaxWordListBytes = 1024 * 1024;
+constexpr std::size_t kMaxWordListLines = 100000;
+// A save holds at most the word list and the house around it.
+constexpr std::size_t kMaxSaveBytes = 2 * 1024 * 1024;
+constexpr std::size_t kMaxSaveLines = 250000;
+constexpr std::size_t kMaxSettingsBytes = 64 * 1024;
+constexpr std::size_t kMaxSettingsLines = 1000;
+constexpr std::size_t kMaxAnyFileBytes = 64 * 1024 * 1024;
+
+// At least the number of lines splitLines would make of bytes, counted without making them.
+std::size_t lineCountBound(std::string_view bytes);
+
 // Whole-file reads and writes of raw bytes. The reader says false when the file cannot be read.
 bool readFileBytes(const std::string& path, std::string& bytes);
+// Replaces whatever is at path, a link included, with a new file.
 bool writeFileBytes(const std::string& path, std::string_view bytes);
 // Writes beside the target and renames over it, so a failed write leaves the old file whole.
 bool replaceFileBytes(const std::string& path, std::string_view bytes, std::string& why);
 
-// The game's text files: lines decoded from Windows-1252; nullopt when unreadable.
-std::optional<std::vector<std::string>> readTextFile(const std::string& path);
+// The game's text files: lines decoded from Windows-1252; nullopt when unreadable or larger
+// than the bounds given.
+std::optional<std::vector<std::string>> readTextFile(const std::string& path,
+                                                     std::size_t maxBytes = kMaxWordListBytes,
+                                                     std::size_t maxLines = kMaxWordListLines);
 bool writeTextFile(const std::string& path, const std::vector<std::string>& lines);
 
 }  // namespace tw

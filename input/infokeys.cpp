@@ -1,6 +1,7 @@
 // input/infokeys.cpp: the keys that tell the place, the held item, the count, the changes and the task.
 #include "game/form1.h"
 #include "game/text.h"
+#include "platform/files.h"
 
 namespace tw {
 
@@ -48,7 +49,8 @@ void Form1::questkey() {
     swapit(task);
     sayit(task);
     // The task has been spoken already; a file that cannot be written changes nothing for play.
-    writeTextFile(programpath("lasttask.txt"), {task});
+    // Written like a save, so a link planted at its name is replaced, never written through.
+    files::replace(programpath("lasttask.txt"), joinLines({task}));
 }
 
 }  // namespace tw

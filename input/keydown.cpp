@@ -7,7 +7,11 @@
 namespace tw {
 
 void Form1::Form_KeyDown(int KeyCode, int Shift) {
-    if (ignorekeys == 1) return;
+    // While sayit sends its chord the player's keys wait, and run in order once it is sent.
+    if (ignorekeys == 1) {
+        chordkeys_.emplace_back(KeyCode, Shift);
+        return;
+    }
     // During the waits of a task's completion keys are held back and run once it has ended,
     // so that no key sees the flow half done; Ctrl only silences speech and acts at once.
     if (flowdepth_ > 0 && KeyCode != key::Ctrl) {
@@ -17,12 +21,18 @@ void Form1::Form_KeyDown(int KeyCode, int Shift) {
     dispatchkey(KeyCode, Shift);
 }
 
+// The game's own chord reaches its window too; while it is being sent it is dropped.
+void Form1::syntheticKeyDown(int KeyCode, int Shift) {
+    if (ignorekeys == 1) return;
+    Form_KeyDown(KeyCode, Shift);
+}
+
 void Form1::dispatchkey(int KeyCode, int Shift) {
     if (KeyCode == key::Ctrl) {
         sayit("");
         return;
     }
-    if (KeyCode == 233 || KeyCode == key::Shift || KeyCode == key::Alt) return;
+    if (KeyCode == key::Oem233 || KeyCode == key::Shift || KeyCode == key::Alt) return;
     if (KeyCode == key::Tab) {
         speechpathkey();
         return;
@@ -145,7 +155,14 @@ void Form1::playgame() {
 }
 
 void Form1::exitgame() {
-    saveprogress();
+    const FileResult saved = saveprogress();
+    if (!saved.ok) {
+        // The player would otherwise believe the new settings kept; the wait lets it be heard.
+        std::string why = saved.why;
+        if (!why.empty() && why[0] >= 'A' && why[0] <= 'Z') why[0] = static_cast<char>(why[0] - 'A' + 'a');
+        sayit("Your speech settings and record could not be saved in progress.ini: " + why + ".");
+        hold(kUnsavedSettingsWait);
+    }
     hold(0.5);
     platform.doEvents();
     platform.endProcess();

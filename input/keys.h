@@ -21,9 +21,15 @@ constexpr int Down = 40;
 constexpr int Insert = 45;
 constexpr int Delete = 46;
 constexpr int Grave = 192;
+// An OEM key code that the key handler passes over, like a bare Shift or Alt.
+constexpr int Oem233 = 233;
 
 constexpr int ShiftMask = 1;
 constexpr int CtrlMask = 2;
 constexpr int AltMask = 4;
+
+// keybd_event's flags: a press, a release.
+constexpr int EventPress = 0;
+constexpr int EventRelease = 2;
 
 }  // namespace tw::key

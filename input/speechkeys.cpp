@@ -7,18 +7,18 @@ void Form1::speechpathkey() {
     ++speechmode;
     if (speechmode > 3) speechmode = 0;
     if (speechmode == 0) {
-        setwindowtitle("Tumblewick (v" + version + "), by Dorvel");
+        setwindowtitle(titletext(true));
         sayit("Sapi on");
     }
     if (speechmode == 1) sayit("Screen reader");
     if (speechmode == 2) sayit("Window eyes support");
     if (speechmode == 3 && jawsloaded == 1) {
-        setwindowtitle("Tumblewick (v" + version + ")");
+        setwindowtitle(titletext(false));
         sayit("Jaws");
     }
     if (speechmode == 3 && jawsloaded == 0) {
         speechmode = 0;
-        setwindowtitle("Tumblewick (v" + version + ")");
+        setwindowtitle(titletext(false));
         sayit("Jaws does not seem to be responding, Sapi on.");
     }
 }

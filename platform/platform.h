@@ -10,10 +10,15 @@ namespace tw {
 
 // The speech engine's voice (SAPI's SpVoice on Windows). Rate keeps SAPI's scale of whole
 // numbers; a back end maps it to its own units and may clamp what it hands to the engine.
+// The voice's speak flags, with SAPI's values.
+constexpr int kSpeakAsync = 1;
+constexpr int kSpeakPurge = 2;
+constexpr int kSpeakAsyncPurge = kSpeakAsync | kSpeakPurge;
+
 class Voice {
 public:
     virtual ~Voice() = default;
-    // flags 3 = speak asynchronously and drop whatever is being spoken.
+    // kSpeakAsyncPurge: speak asynchronously and drop whatever is being spoken.
     virtual void speak(const std::string& text, int flags) = 0;
     virtual int Rate() const = 0;
     virtual void setRate(int rate) = 0;
@@ -33,8 +38,21 @@ public:
 class EventSink {
 public:
     virtual ~EventSink() = default;
+    // A key the player pressed.
     virtual void Form_KeyDown(int KeyCode, int Shift) = 0;
+    // A press the game itself sent through keybd_event, coming back to its own window.
+    virtual void syntheticKeyDown(int KeyCode, int Shift) = 0;
     virtual void Holder_Timer() = 0;
+    // A box's text, for the speech path in use when the box cannot speak for itself (a terminal).
+    // promptSpoken: the game has just spoken this box's question itself.
+    virtual void speakBox(const std::string& text, bool promptSpoken) = 0;
+};
+
+// How the program ends, on every front end: endProcess throws this, the front end's loop catches
+// it and returns, and the game's objects are destroyed in order on the way out. Not a
+// std::exception, so the game's own failure handling never catches it.
+struct ProcessEnded {
+    int status = 0;
 };
 
 // Thrown by a back end when an object cannot be created; what() is the platform's description.
@@ -73,7 +91,13 @@ public:
     virtual std::string programFolder() = 0;
     virtual double secondsSinceMidnight() = 0;
     virtual bool anotherInstanceRunning() = 0;
-    [[noreturn]] virtual void endProcess() = 0;
+    // Ends the program: see ProcessEnded. A back end that must tidy up first overrides
+    // beforeEnd, which may not throw.
+    [[noreturn]] void endProcess(int status = 0) {
+        beforeEnd();
+        throw ProcessEnded{status};
+    }
+    virtual void beforeEnd() {}
 
     // Both throw PlatformError when the object cannot be made.
     virtual std::unique_ptr<Voice> createVoice() = 0;

@@ -1,14 +1,13 @@
 // save/loadgame.cpp: reads a saved-game file, checks it whole, and only then makes it the game.
 #include <climits>
-#include <filesystem>
 #include <memory>
 #include <string>
-#include <system_error>
 #include <utility>
 #include <vector>
 
 #include "game/form1.h"
 #include "game/text.h"
+#include "platform/files.h"
 #include "save/savefile.h"
 
 namespace tw {
@@ -86,8 +85,8 @@ void readInto(LineReader& in, GameState& g) {
         if (i <= g.roomcount && g.spotcount[i] < 1) throw Damaged{"room " + num(i) + " has no spots"};
         for (int j = 1; j <= g.spotcount[i]; ++j) g.spotname[i][j] = in.text();
     }
-    g.questsdone = in.number("the number of tasks done");
-    if (g.questsdone < 0) throw Damaged{"the number of tasks done is below 0"};
+    // Bounded far above the forty of a game, so that counting on can never overflow.
+    g.questsdone = in.count("the number of tasks done", 0, kMaxTasksDone);
     g.swapcount = in.count("the number of swaps", 0, kMaxSwaps);
     for (int k = 1; k <= g.swapcount; ++k) {
         g.swapfrom[k] = in.text();
@@ -139,17 +138,13 @@ void checkPlayable(const GameState& g) {
     if (g.questspot < 1 || g.questspot > g.spotcount[g.questroom])
         throw Damaged{"the task's spot does not exist"};
 
-    // Choosing the next task draws until it finds an item and a new place for it; with none,
-    // that search would never end.
+    // Choosing the next task draws until it finds an item that lies somewhere and a new place
+    // for it among the rooms that tasks use. The player can move every item onto one place, so
+    // only a house with an item to move and two such places is sure to have a task.
     int places = 0;
     for (int r = 1; r <= g.roomcount; ++r) places += g.spotcount[r];
-    bool taskPossible = false;
-    for (int i = 1; i <= g.itemcount && !taskPossible; ++i) {
-        if (g.itemroom[i] == 0) continue;
-        const bool ownPlaceCounted = g.itemroom[i] <= g.roomcount;
-        taskPossible = places - (ownPlaceCounted ? 1 : 0) > 0;
-    }
-    if (!taskPossible) throw Damaged{"no task can be set in this house"};
+    if (g.itemcount < 2) throw Damaged{"a task needs at least two items"};
+    if (places < 2) throw Damaged{"a task needs at least two spots in the rooms that tasks use"};
 }
 
 }  // namespace
@@ -175,16 +170,20 @@ bool readSavedGame(std::string_view bytes, GameState& out, std::string& why) {
 FileResult Form1::loadgame(const std::string& tempm) {
     if (tempm.empty()) return {false, "no name was given"};
     const std::string path = programpath(tempm);
-    std::error_code ec;
-    if (std::filesystem::is_directory(path, ec)) return {false, "that name is a folder, not a saved game"};
-    if (!std::filesystem::exists(path, ec)) return {false, "there is no saved game of that name"};
+    if (files::isFolder(path)) return {false, "that name is a folder, not a saved game"};
+    if (!files::exists(path)) return {false, "there is no saved game of that name"};
     std::string bytes;
-    if (!readFileBytes(path, bytes)) return {false, "the file cannot be read"};
+    const Outcome read = files::readAll(path, bytes, kMaxSaveBytes);
+    if (!read.ok) return {false, "the file cannot be read: " + read.why};
+    if (lineCountBound(bytes) > kMaxSaveLines + 1) return {false, "the file has too many lines for a saved game"};
 
     // The file goes into a scratch state first, so a damaged one leaves the game as it was.
     auto scratch = std::make_unique<GameState>();
     std::string why;
     if (!readSavedGame(bytes, *scratch, why)) return {false, why};
+    // A fresh house first, as every load builds one, so the random draws after a load are the
+    // same as the design's; the file then replaces all of it.
+    newgame();
     static_cast<GameState&>(*this) = std::move(*scratch);
     return {true, ""};
 }

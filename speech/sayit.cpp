@@ -1,5 +1,6 @@
 // speech/sayit.cpp: the four speech paths, the screen-reader object and the window title.
 #include "game/form1.h"
+#include "input/keys.h"
 
 namespace tw {
 
@@ -10,7 +11,7 @@ void Form1::sayit(const std::string& tempm) {
     // A speech call that fails at run time is dropped: the game neither ends nor blocks.
     if (speechmode == 0) {
         try {
-            if (sapivoice) sapivoice->speak(tempm, 3);
+            if (sapivoice) sapivoice->speak(tempm, kSpeakAsyncPurge);
         } catch (const std::exception&) {
         }
     }
@@ -23,15 +24,14 @@ void Form1::sayit(const std::string& tempm) {
         setwindowtitle(tempm);
     }
     if (speechmode == 2) {
+        // Ctrl+Shift+T tells Window-Eyes to read the title.
+        constexpr int chord[] = {key::Ctrl, key::Shift, 'T'};
         ignorekeys = 1;
-        platform.keybd_event(17, 0);
-        platform.keybd_event(16, 0);
-        platform.keybd_event(84, 0);
+        for (int vk : chord) platform.keybd_event(vk, key::EventPress);
         platform.doEvents();
-        platform.keybd_event(17, 2);
-        platform.keybd_event(16, 2);
-        platform.keybd_event(84, 2);
+        for (int vk : chord) platform.keybd_event(vk, key::EventRelease);
         ignorekeys = 0;
+        runchordkeys();
         platform.doEvents();
     }
     if (speechmode == 3) {
@@ -39,10 +39,31 @@ void Form1::sayit(const std::string& tempm) {
             if (jawsobj) {
                 jawsobj->SayString(tempm, false);
             } else if (sapivoice) {
-                sapivoice->speak(tempm, 3);
+                sapivoice->speak(tempm, kSpeakAsyncPurge);
             }
         } catch (const std::exception&) {
         }
+    }
+}
+
+void Form1::runchordkeys() {
+    while (!chordkeys_.empty()) {
+        const auto [code, shift] = chordkeys_.front();
+        chordkeys_.pop_front();
+        Form_KeyDown(code, shift);
+    }
+}
+
+// A box that cannot speak for itself is heard through the voice or the reader; on the title
+// paths the box's own printed text is what the screen reader reads.
+void Form1::speakBox(const std::string& text, bool promptSpoken) {
+    try {
+        if (speechmode == 0 && !promptSpoken && sapivoice) sapivoice->speak(text, kSpeakAsyncPurge);
+        if (speechmode == 3) {
+            if (jawsobj) jawsobj->SayString(text, false);
+            else if (sapivoice && !promptSpoken) sapivoice->speak(text, kSpeakAsyncPurge);
+        }
+    } catch (const std::exception&) {
     }
 }
 

@@ -84,14 +84,39 @@ int relationColumn(Relation r) {
 
 }  // namespace
 
+// A task moves an item that lies somewhere to another place in the rooms that tasks use.
+bool Form1::taskfits(int item, int room, int spot) const {
+    return itemroom[item] != 0 && itemspot[item] != 0 && !(itemroom[item] == room && itemspot[item] == spot);
+}
+
 void Form1::setquest() {
     // Each attempt draws all three values; the held item and the item's own place are refused.
-    do {
+    // The loader only accepts houses where a task always exists, so the draws end; the bound
+    // and the search after it only make sure that no house can ever hang the game.
+    constexpr int kMaxDraws = 100000;
+    const int olditem = questitem, oldroom = questroom, oldspot = questspot;
+    bool found = false;
+    for (int attempt = 0; attempt < kMaxDraws && !found; ++attempt) {
         questitem = rnd.draw(itemcount);
         questroom = rnd.draw(roomcount);
         questspot = rnd.draw(spotcount[questroom]);
-    } while (itemroom[questitem] == 0 || itemspot[questitem] == 0 ||
-             (itemroom[questitem] == questroom && itemspot[questitem] == questspot));
+        found = taskfits(questitem, questroom, questspot);
+    }
+    for (int i = 1; i <= itemcount && !found; ++i)
+        for (int r = 1; r <= roomcount && !found; ++r)
+            for (int s = 1; s <= spotcount[r] && !found; ++s)
+                if (taskfits(i, r, s)) {
+                    questitem = i;
+                    questroom = r;
+                    questspot = s;
+                    found = true;
+                }
+    if (!found) {  // the task stays as it was
+        questitem = olditem;
+        questroom = oldroom;
+        questspot = oldspot;
+        return;
+    }
 
     const std::string& item = itemname[questitem];
     const std::string& itemroomname = roomname[itemroom[questitem]];

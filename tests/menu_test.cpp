@@ -65,10 +65,10 @@ TEST_F(MenuTest, KeysAndWhatTheySay) {
         startSession(true);
         if (row.start != Fresh) startGame();
         if (row.start == Ending) form->youwin();
-        const int rate = platform->voiceRate();
+        const int rate = form->sapivoice->Rate();
         EXPECT_EQ(type(row.keys), row.said);
         EXPECT_EQ(std::make_pair(form->menu, form->menupos), std::make_pair(row.menu, row.menupos));
-        EXPECT_EQ(platform->voiceRate(), rate + std::ranges::count(row.keys, '+') - std::ranges::count(row.keys, '-'));
+        EXPECT_EQ(form->sapivoice->Rate(), rate + std::ranges::count(row.keys, '+') - std::ranges::count(row.keys, '-'));
         if (HasFatalFailure()) return;
     }
 }

@@ -106,7 +106,7 @@ TEST_F(PromptTest, AGameWithoutItsWordList) {
     // A task completes, with no new pair.
     readyJarTask();
     EXPECT_EQ(type("eV"), (Texts{"You have set the glass jar down on the floor, and picked up the toy mouse.", "You have completed "
-                                 "your first task.  Dorvel has gone a little bit more insane.    Press Q, to hear your next task.",
+                                 "your first task.  Dorvel's words stay as they were.  Press Q, to hear your next task.",
                                  "No swaps yet."}));
     // The list back in place: the next game has it, and says nothing about it.
     fs::copy_file(TW_BINARY_DIR "/words.txt", home.file("words.txt"));

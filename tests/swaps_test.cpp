@@ -98,7 +98,10 @@ TEST_F(SwapTest, EmptyListsMakeNoPairAndTakeNothing) {
     f.List1 = {}, f.List2 = {"kazoo", "zebra"};
     f.swapmore();
     EXPECT_EQ(std::tie(f.swapcount, f.List2), std::tuple(0, Words{"kazoo", "zebra"}));
-    EXPECT_EQ(said(), "You have completed 5 tasks.  Dorvel has gone a little bit more insane.    Press Q, to hear your next task.");
+    // No pair made: the message claims no change, and the announcement in force stays for V.
+    f.lastswaps = "The word, cat, will now be replaced with, hat.  ";
+    EXPECT_EQ(said(), "You have completed 5 tasks.  Dorvel's words stay as they were.  Press Q, to hear your next task.");
+    EXPECT_EQ(f.lastswaps, "The word, cat, will now be replaced with, hat.  ");
     // One pool word for two pairs: the first pair is made, the second is not, and its candidate stays.
     f.questsdone = 15, f.questtext = "";
     f.List1 = {"cup", "mug"}, f.List2 = {"kazoo"};

@@ -6,8 +6,6 @@ namespace tw {
 
 namespace {
 
-bool isSeparator(char c) { return c == ' ' || c == '.' || c == ',' || c == '!'; }
-
 bool listed(const std::vector<std::string>& list, const std::string& word) {
     const std::string upper = ucase(word);
     for (const auto& entry : list)
@@ -24,7 +22,7 @@ void Form1::swapmore() {
     t += ' ';
     std::string word;
     for (char c : t) {
-        if (!isSeparator(c)) {
+        if (!isWordSeparator(c)) {
             word += c;
         } else {
             if (!word.empty() && !listed(List1, word)) List1.push_back(word);
@@ -51,14 +49,18 @@ void Form1::swapmore() {
         makepair("The word, ", ".  ");
         makepair("And the word, ", ".");
     }
-    lastswaps = announcement;
+    // With the word pool used up no pair is made: the pairs in force and their announcement
+    // stay, and the message claims no change.
+    const bool changed = !announcement.empty();
+    if (changed) lastswaps = announcement;
+    const std::string change = changed ? "Dorvel has gone a little bit more insane.  " + lastswaps + "  "
+                                       : std::string("Dorvel's words stay as they were.  ");
 
     if (questsdone == 1) {
-        sayit("You have completed your first task.  Dorvel has gone a little bit more insane.  " + lastswaps +
-              "  Press Q, to hear your next task.");
+        sayit("You have completed your first task.  " + change + "Press Q, to hear your next task.");
     } else if (questsdone > 1) {
-        sayit("You have completed " + std::to_string(questsdone) + " tasks.  Dorvel has gone a little bit more insane.  " +
-              lastswaps + "  Press Q, to hear your next task.");
+        sayit("You have completed " + std::to_string(questsdone) + " tasks.  " + change +
+              "Press Q, to hear your next task.");
     }
 }
 

@@ -69,9 +69,9 @@ int runHeadless(const HeadlessOptions& options, std::istream& in, std::ostream& 
                 std::cerr << "tumblewick: unknown command: " << line << '\n';
             }
         }
-    } catch (const ProcessEnded&) {
+    } catch (const ProcessEnded& end) {
         out.flush();
-        return 0;
+        return end.status;
     }
     // End of input: the system closes the window; nothing is written.
     out.flush();

@@ -2,30 +2,23 @@
 #include "platform/headless/headless_platform.h"
 
 #include <algorithm>
-#include <filesystem>
 #include <ostream>
+
+#include "platform/files.h"
+#include "platform/silent_voice.h"
 
 namespace tw {
 
-class HeadlessVoice : public Voice {
+namespace {
+
+class HeadlessVoice : public SilentVoice {
 public:
     explicit HeadlessVoice(HeadlessPlatform& platform) : platform_(platform) {}
-    void speak(const std::string& text, int flags) override {
-        (void)flags;
-        platform_.record("voice: " + text);
-    }
-    int Rate() const override { return rate_; }
-    void setRate(int rate) override { rate_ = rate; }
-    int volume() const override { return volume_; }
-    void setVolume(int volume) override { volume_ = volume; }
+    void speak(const std::string& text, int) override { platform_.record("voice: " + text); }
 
 private:
     HeadlessPlatform& platform_;
-    int rate_ = 0;
-    int volume_ = 100;
 };
-
-namespace {
 
 class HeadlessReader : public ScreenReaderApi {
 public:
@@ -56,13 +49,14 @@ std::vector<std::string> HeadlessPlatform::spoken() const {
     return texts;
 }
 
-int HeadlessPlatform::voiceRate() const { return voice_ ? voice_->Rate() : 0; }
-
 void HeadlessPlatform::queueKey(int code, int shift, double atMs) {
-    const double at = atMs < 0 ? now_ : atMs;
+    queueEvent(Event{atMs < 0 ? now_ : atMs, code, shift, false});
+}
+
+void HeadlessPlatform::queueEvent(Event e) {
     // Keep the queue in time order; equal times keep their arrival order.
-    auto pos = std::find_if(queue_.begin(), queue_.end(), [at](const Event& e) { return e.atMs > at; });
-    queue_.insert(pos, Event{at, code, shift});
+    auto pos = std::find_if(queue_.begin(), queue_.end(), [&e](const Event& q) { return q.atMs > e.atMs; });
+    queue_.insert(pos, e);
 }
 
 void HeadlessPlatform::setTitle(const std::string& text) {
@@ -75,7 +69,9 @@ void HeadlessPlatform::doEvents() {
     while (!queue_.empty() && queue_.front().atMs <= now_) {
         const Event e = queue_.front();
         queue_.pop_front();
-        if (sink_) sink_->Form_KeyDown(e.code, e.shift);
+        if (!sink_) continue;
+        if (e.synthetic) sink_->syntheticKeyDown(e.code, e.shift);
+        else sink_->Form_KeyDown(e.code, e.shift);
     }
     if (deadline_ >= 0 && deadline_ <= now_) {
         deadline_ = interval_ > 0 ? now_ + interval_ : -1;
@@ -102,7 +98,7 @@ void HeadlessPlatform::said(const std::string& text, int speechmode) {
 void HeadlessPlatform::keybd_event(int vk, int flags) {
     record("keybd: " + std::to_string(vk) + " " + std::to_string(flags));
     // Presses reach the game's own window like typed keys; releases are no key-down.
-    if (flags == 0) queueKey(vk, 0);
+    if (flags == 0) queueEvent(Event{now_, vk, 0, true});
 }
 
 void HeadlessPlatform::messageBox(const std::string& text, const std::string& caption) {
@@ -115,26 +111,20 @@ std::string HeadlessPlatform::inputBox(const std::string& prompt, const std::str
     return inputAnswer ? inputAnswer(prompt, caption) : std::string();
 }
 
-bool HeadlessPlatform::fileExists(const std::string& path) {
-    std::error_code ec;
-    return std::filesystem::is_regular_file(path, ec);
-}
+bool HeadlessPlatform::fileExists(const std::string& path) { return files::isFile(path); }
 
 bool HeadlessPlatform::anotherInstanceRunning() {
     return instanceCheck ? instanceCheck(folder_) : instanceRunning;
 }
 
-void HeadlessPlatform::endProcess() {
+void HeadlessPlatform::beforeEnd() {
     ended = true;
     if (out_) out_->flush();
-    throw ProcessEnded{};
 }
 
 std::unique_ptr<Voice> HeadlessPlatform::createVoice() {
     if (!voiceAvailable) throw PlatformError("the speech engine is not available");
-    auto voice = std::make_unique<HeadlessVoice>(*this);
-    voice_ = voice.get();
-    return voice;
+    return std::make_unique<HeadlessVoice>(*this);
 }
 
 std::unique_ptr<ScreenReaderApi> HeadlessPlatform::createJawsApi() {

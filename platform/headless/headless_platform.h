@@ -13,10 +13,6 @@
 
 namespace tw {
 
-// Thrown by endProcess so that a test or the driver regains control; not a std::exception,
-// so the game's own failure handling never catches it.
-struct ProcessEnded {};
-
 class HeadlessPlatform : public Platform {
 public:
     explicit HeadlessPlatform(std::string programFolder, std::ostream* out = nullptr);
@@ -36,8 +32,8 @@ public:
     void queueKey(int code, int shift = 0, double atMs = -1);
     bool idle() const { return queue_.empty() && deadline_ < 0; }
     double nowMs() const { return now_; }
-    int voiceRate() const;
     bool ended = false;
+    int endStatus = -1;
 
     // Platform.
     void attach(EventSink* sink) override { sink_ = sink; }
@@ -54,7 +50,7 @@ public:
     std::string programFolder() override { return folder_; }
     double secondsSinceMidnight() override { return 43200.0 + now_ / 1000.0; }
     bool anotherInstanceRunning() override;
-    [[noreturn]] void endProcess() override;
+    void beforeEnd() override;
     std::unique_ptr<Voice> createVoice() override;
     std::unique_ptr<ScreenReaderApi> createJawsApi() override;
     void playSound(const std::string& path) override;
@@ -66,7 +62,9 @@ private:
         double atMs;
         int code;
         int shift;
+        bool synthetic;
     };
+    void queueEvent(Event e);
     std::string folder_;
     std::ostream* out_;
     EventSink* sink_ = nullptr;
@@ -75,7 +73,6 @@ private:
     double now_ = 0;
     double deadline_ = -1;
     int interval_ = 0;
-    class HeadlessVoice* voice_ = nullptr;
 };
 
 }  // namespace tw

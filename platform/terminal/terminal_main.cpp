@@ -1,6 +1,8 @@
 // platform/terminal/terminal_main.cpp: runs the game in the terminal until the game or the input ends it.
 #include "platform/terminal/terminal_main.h"
 
+#include <csignal>
+
 #include "game/form1.h"
 #include "platform/terminal/terminal_platform.h"
 
@@ -11,18 +13,31 @@ int runTerminal(const TerminalOptions& options) {
     settings.programFolder = options.home;
     settings.speechWav = options.speechWav;
     settings.echo = options.echo;
-    TerminalPlatform platform(settings);
-
-    Form1 form(platform);
-    platform.attach(&form);
-    form.seedoverride = options.seed;
-    form.Form_Load();
-    form.Form_Activate();
-    // Only the game (through endProcess) or the end of input ends the process.
-    for (;;) {
-        platform.waitEvents();
-        platform.doEvents();
+    int status = 0;
+    {
+        TerminalPlatform platform(settings);
+        // Made after the platform, so torn down first: the voice finishes its WAV file and the
+        // worker threads are joined while the platform still stands.
+        Form1 form(platform);
+        form.seedoverride = options.seed;
+        try {
+            form.Form_Load();
+            form.Form_Activate();
+            // Only the game, the end of input or a signal ends it, all through endProcess.
+            for (;;) {
+                platform.waitEvents();
+                platform.doEvents();
+            }
+        } catch (const ProcessEnded& end) {
+            status = end.status;
+        }
     }
+    // Asked to end by a signal: end the way that signal ends a process.
+    if (const int sig = TerminalPlatform::endingSignal()) {
+        std::signal(sig, SIG_DFL);
+        std::raise(sig);
+    }
+    return status;
 }
 
 }  // namespace tw

@@ -6,15 +6,16 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <filesystem>
 #include <iostream>
 #include <stdexcept>
 #include <string_view>
 
+#include <fcntl.h>
 #include <poll.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include "platform/files.h"
 #include "platform/linux/espeak_voice.h"
 #include "platform/linux/instance_lock.h"
 #include "platform/linux/sound_player.h"
@@ -52,8 +53,21 @@ struct TermState {
 
 TermState g_term;
 bool g_signalsTaken = false;
+// Set by the handler of a signal that asks the game to end; the self-pipe wakes a waiting poll,
+// whichever thread the signal reached.
+volatile std::sig_atomic_t g_endingSignal = 0;
+int g_wakePipe[2] = {-1, -1};
 
 constexpr int kEndSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGQUIT};
+// These end the game the orderly way: the voice finishes, threads are joined, then the signal
+// is raised again. The others (and crashes) end it at once, once the terminal is restored.
+constexpr int kOrderlySignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+bool orderly(int sig) {
+    for (int s : kOrderlySignals)
+        if (s == sig) return true;
+    return false;
+}
 constexpr int kCrashSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT};
 struct sigaction g_oldActions[NSIG];
 
@@ -86,8 +100,17 @@ void restoreState(TermState& s, bool ending) {
 void onEndingSignal(int sig) {
     int savedErrno = errno;
     restoreState(g_term, true);
-    // SA_RESETHAND put the default action back: raising ends the process the way the signal would.
-    raise(sig);
+    if (orderly(sig) && g_endingSignal == 0) {
+        // SA_RESETHAND put the default action back, so a second one ends the process at once.
+        g_endingSignal = sig;
+        if (g_wakePipe[1] >= 0) {
+            const char byte = 1;
+            [[maybe_unused]] ssize_t n = ::write(g_wakePipe[1], &byte, 1);
+        }
+    } else {
+        // SA_RESETHAND put the default action back: raising ends the process the way the signal would.
+        raise(sig);
+    }
     errno = savedErrno;
 }
 
@@ -119,6 +142,8 @@ void installHandler(int sig, void (*handler)(int), int flags) {
 }
 
 void takeSignals() {
+    if (g_wakePipe[0] < 0 && pipe2(g_wakePipe, O_CLOEXEC | O_NONBLOCK) != 0) g_wakePipe[0] = g_wakePipe[1] = -1;
+    g_endingSignal = 0;
     for (int sig : kEndSignals) {
         struct sigaction current {};
         sigaction(sig, nullptr, &current);
@@ -173,7 +198,6 @@ struct TerminalPlatform::Saved {
 
 TerminalPlatform::TerminalPlatform(TerminalSettings settings)
     : settings_(std::move(settings)), saved_(std::make_unique<Saved>()) {
-    exitProcess = [](int status) { _exit(status); };
     inTty_ = isatty(settings_.inFd) == 1;
     // Control sequences only go to a terminal the player is typing in: with keys from a pipe
     // the output is a record, even when it is shown on a terminal.
@@ -192,7 +216,8 @@ TerminalPlatform::TerminalPlatform(TerminalSettings settings)
         s.raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | ECHONL | IEXTEN);
         s.raw.c_lflag |= ISIG;
         s.raw.c_iflag &= ~static_cast<tcflag_t>(ICRNL | INLCR | IGNCR | IXON | ISTRIP | INPCK | PARMRK);
-        s.raw.c_oflag &= ~static_cast<tcflag_t>(OPOST);  // lines go out exactly as written
+        // Output processing stays as it was: a line feed also returns the carriage, for this
+        // program's lines and for those of a program its output is piped through.
         s.raw.c_cc[VMIN] = 1;
         s.raw.c_cc[VTIME] = 0;
         s.raw.c_cc[VQUIT] = _POSIX_VDISABLE;
@@ -271,7 +296,7 @@ void TerminalPlatform::queryKeyboardProtocol() {
 void TerminalPlatform::write(std::string_view bytes) { writeRaw(settings_.outFd, bytes.data(), bytes.size()); }
 
 void TerminalPlatform::printLine(const std::string& text) {
-    write(printable(text) + (raw_ && outTty_ ? "\r\n" : "\n"));
+    write(printable(text) + "\n");
 }
 
 void TerminalPlatform::setTitle(const std::string& text) {
@@ -280,14 +305,19 @@ void TerminalPlatform::setTitle(const std::string& text) {
 }
 
 void TerminalPlatform::said(const std::string& text, int speechmode) {
-    lastMode_ = speechmode;
     if (text.empty()) return;
     // Paths 1 and 2 are the screen reader's: the printed line is what it reads.
     if (speechmode == 1 || speechmode == 2 || settings_.echo) printLine(text);
 }
 
 void TerminalPlatform::pump(int timeoutMs) {
-    if (eof_) return;
+    if (eof_ || g_endingSignal) return;
+    if (ownsSignals_ && g_wakePipe[0] >= 0) {
+        pollfd both[2] = {{settings_.inFd, POLLIN, 0}, {g_wakePipe[0], POLLIN, 0}};
+        if (poll(both, 2, timeoutMs) <= 0 || g_endingSignal || !(both[0].revents & (POLLIN | POLLHUP | POLLNVAL | POLLERR)))
+            return;
+        timeoutMs = 0;
+    }
     pollfd p{settings_.inFd, POLLIN, 0};
     int ready = poll(&p, 1, timeoutMs);
     std::size_t total = 0;
@@ -320,7 +350,7 @@ void TerminalPlatform::decodeAll() {
     decoder_.feed(std::string_view(inbuf_).substr(inpos_), keys);
     inbuf_.clear();
     inpos_ = 0;
-    queue_.insert(queue_.end(), keys.begin(), keys.end());
+    for (const KeyDown& k : keys) queue_.push_back({k, false});
 }
 
 int TerminalPlatform::escapeWaitMs() const {
@@ -329,13 +359,13 @@ int TerminalPlatform::escapeWaitMs() const {
     return millisUntil(lastInput_ + std::chrono::milliseconds(settings_.escapeDelayMs));
 }
 
-bool TerminalPlatform::nextKey(KeyDown& key) {
+bool TerminalPlatform::nextKey(Queued& key) {
     // One byte at a time, so bytes after the key stay undecoded for an input box that may follow.
     std::vector<KeyDown> keys;
     while (queue_.empty() && inpos_ < inbuf_.size()) {
         decoder_.feed(std::string_view(inbuf_).substr(inpos_, 1), keys);
         ++inpos_;
-        queue_.insert(queue_.end(), keys.begin(), keys.end());
+        for (const KeyDown& k : keys) queue_.push_back({k, false});
         keys.clear();
     }
     if (inpos_ >= inbuf_.size()) {
@@ -343,8 +373,7 @@ bool TerminalPlatform::nextKey(KeyDown& key) {
         inpos_ = 0;
     }
     if (queue_.empty() && escapeWaitMs() == 0) {
-        keys = decoder_.timeout();
-        queue_.insert(queue_.end(), keys.begin(), keys.end());
+        for (const KeyDown& k : decoder_.timeout()) queue_.push_back({k, false});
     }
     if (queue_.empty()) return false;
     key = queue_.front();
@@ -352,12 +381,22 @@ bool TerminalPlatform::nextKey(KeyDown& key) {
     return true;
 }
 
+void TerminalPlatform::checkEndingSignal() {
+    if (g_endingSignal) endProcess(128 + g_endingSignal);
+}
+
+int TerminalPlatform::endingSignal() { return g_endingSignal; }
+
 void TerminalPlatform::doEvents() {
+    checkEndingSignal();
     pump(0);
     // A handler may let events run itself: each key leaves the queue before it is delivered.
-    KeyDown key;
-    while (nextKey(key)) {
-        if (sink_) sink_->Form_KeyDown(key.KeyCode, key.Shift);
+    Queued next;
+    while (nextKey(next)) {
+        if (!sink_) continue;
+        if (next.synthetic) sink_->syntheticKeyDown(next.key.KeyCode, next.key.Shift);
+        else sink_->Form_KeyDown(next.key.KeyCode, next.key.Shift);
+        checkEndingSignal();
     }
     // The timer comes after the keys, as a window's timer message does.
     if (interval_ > 0 && Clock::now() >= deadline_) {
@@ -368,6 +407,7 @@ void TerminalPlatform::doEvents() {
 }
 
 void TerminalPlatform::waitEvents() {
+    checkEndingSignal();
     if (!queue_.empty() || inpos_ < inbuf_.size() || eof_) return;
     int timeout = -1;
     if (interval_ > 0) timeout = millisUntil(deadline_);
@@ -393,28 +433,22 @@ void TerminalPlatform::keybd_event(int vk, int flags) {
     syntheticMods_ |= bit;
     pump(0);
     decodeAll();
-    queue_.push_back({vk, syntheticMods_});
-}
-
-void TerminalPlatform::speakBox(const std::string& text, bool voiceToo) {
-    try {
-        if (lastMode_ == 0 && voiceToo && voice_) voice_->speak(text, 3);
-        if (lastMode_ == 3 && reader_) reader_->SayString(text, false);
-    } catch (const std::exception&) {
-    }
+    queue_.push_back({KeyDown{vk, syntheticMods_}, true});
 }
 
 void TerminalPlatform::messageBox(const std::string& text, const std::string& caption) {
     (void)caption;
     printLine(text);
     printLine("Press Enter.");
-    speakBox(text + "  Press Enter.", true);
+    if (sink_) sink_->speakBox(text + "  Press Enter.", false);
     // Keys already typed reach the box first, as they would reach a dialog.
     for (;;) {
-        KeyDown key;
-        while (nextKey(key)) {
-            if (key.KeyCode == key::Enter || key.KeyCode == key::Escape) return;
+        Queued next;
+        while (nextKey(next)) {
+            if (next.synthetic) continue;
+            if (next.key.KeyCode == key::Enter || next.key.KeyCode == key::Escape) return;
         }
+        checkEndingSignal();
         if (eof_ && !decoder_.wantsTimeout()) endOfInput();
         pump(escapeWaitMs());
     }
@@ -424,7 +458,7 @@ std::string TerminalPlatform::inputBox(const std::string& prompt, const std::str
     if (!caption.empty()) printLine(caption);
     printLine(prompt);
     // On the voice path the game has just spoken its own prompt; a second one would cut it off.
-    speakBox(caption.empty() ? prompt : caption + ".  " + prompt, false);
+    if (sink_) sink_->speakBox(caption.empty() ? prompt : caption + ".  " + prompt, true);
     std::string line;
     bool ended = false;
     if (raw_) {
@@ -443,9 +477,12 @@ std::string TerminalPlatform::inputBox(const std::string& prompt, const std::str
                 eof_ = true;  // the terminal was closed
                 ended = true;
                 break;
+            } else if (g_endingSignal) {
+                break;
             }
         }
         enterRaw();
+        checkEndingSignal();
     } else {
         // Without a terminal the answer is the next line of input, typed ahead or not.
         decoder_.reset();
@@ -462,6 +499,7 @@ std::string TerminalPlatform::inputBox(const std::string& prompt, const std::str
                 inpos_ = 0;
                 break;
             }
+            checkEndingSignal();
             pump(-1);
         }
     }
@@ -470,10 +508,7 @@ std::string TerminalPlatform::inputBox(const std::string& prompt, const std::str
     return line;
 }
 
-bool TerminalPlatform::fileExists(const std::string& path) {
-    std::error_code ec;
-    return std::filesystem::is_regular_file(path, ec);
-}
+bool TerminalPlatform::fileExists(const std::string& path) { return files::isFile(path); }
 
 double TerminalPlatform::secondsSinceMidnight() {
     timespec ts{};
@@ -485,33 +520,23 @@ double TerminalPlatform::secondsSinceMidnight() {
 
 bool TerminalPlatform::anotherInstanceRunning() { return tw::anotherInstanceRunning(settings_.programFolder); }
 
-void TerminalPlatform::endProcess() { finish(0); }
-
-void TerminalPlatform::endOfInput() {
-    // Like the system closing the window: the game gets no say and nothing is saved.
-    finish(0);
-}
-
-void TerminalPlatform::finish(int status) {
+// The terminal is handed back before the game's objects are torn down, so nothing the
+// voice or the reader does on the way out can leave it in raw mode.
+void TerminalPlatform::beforeEnd() {
     std::cout.flush();
     std::cerr.flush();
     std::fflush(nullptr);
     restoreTerminal();
-    exitProcess(status);
-    _exit(status);
 }
 
-std::unique_ptr<Voice> TerminalPlatform::createVoice() {
-    auto voice = std::make_unique<EspeakVoice>(settings_.speechWav);
-    voice_ = voice.get();
-    return voice;
+void TerminalPlatform::endOfInput() {
+    // Like the system closing the window: the game gets no say and nothing is saved.
+    endProcess(0);
 }
 
-std::unique_ptr<ScreenReaderApi> TerminalPlatform::createJawsApi() {
-    auto reader = std::make_unique<SpeechdReader>();
-    reader_ = reader.get();
-    return reader;
-}
+std::unique_ptr<Voice> TerminalPlatform::createVoice() { return std::make_unique<EspeakVoice>(settings_.speechWav); }
+
+std::unique_ptr<ScreenReaderApi> TerminalPlatform::createJawsApi() { return std::make_unique<SpeechdReader>(); }
 
 void TerminalPlatform::playSound(const std::string& path) { playWavAsync(path); }
 

@@ -36,9 +36,9 @@ public:
     TerminalPlatform(const TerminalPlatform&) = delete;
     TerminalPlatform& operator=(const TerminalPlatform&) = delete;
 
-    // Ends the process with this status once the terminal is restored. Must not return;
-    // tests replace it with one that throws.
-    std::function<void(int status)> exitProcess;
+    // The signal (SIGINT, SIGTERM, SIGHUP) that asked the game to end, or 0. The game then ends
+    // through endProcess like any other end; the caller raises it again once all is torn down.
+    static int endingSignal();
 
     bool rawMode() const { return raw_; }
     bool kittyKeyboard() const { return kittyPushed_; }
@@ -60,13 +60,17 @@ public:
     std::string programFolder() override { return settings_.programFolder; }
     double secondsSinceMidnight() override;
     bool anotherInstanceRunning() override;
-    [[noreturn]] void endProcess() override;
+    void beforeEnd() override;
     std::unique_ptr<Voice> createVoice() override;
     std::unique_ptr<ScreenReaderApi> createJawsApi() override;
     void playSound(const std::string& path) override;
 
 private:
     using Clock = std::chrono::steady_clock;
+    struct Queued {
+        KeyDown key;
+        bool synthetic = false;  // sent by the game itself through keybd_event
+    };
 
     void enterRaw();
     void leaveRaw();
@@ -76,21 +80,16 @@ private:
     // Reads what standard input has ready, waiting up to timeoutMs (-1: forever) for the first byte.
     void pump(int timeoutMs);
     // The next key-down: queued ones first, then bytes decoded one at a time.
-    bool nextKey(KeyDown& key);
+    bool nextKey(Queued& key);
     // Milliseconds until a lone ESC becomes Escape; -1 when none waits.
     int escapeWaitMs() const;
     [[noreturn]] void endOfInput();
-    [[noreturn]] void finish(int status);
+    // Ends the game when a signal asked for it.
+    void checkEndingSignal();
     void decodeAll();
 
     TerminalSettings settings_;
     EventSink* sink_ = nullptr;
-    // The boxes speak through the path the game spoke through last; the game owns the objects.
-    // Before the game has said anything (a refused second copy) that is the voice.
-    int lastMode_ = 0;
-    Voice* voice_ = nullptr;
-    ScreenReaderApi* reader_ = nullptr;
-    void speakBox(const std::string& text, bool voiceToo);
     std::string title_;
     bool inTty_ = false;
     bool outTty_ = false;
@@ -103,7 +102,7 @@ private:
     KeyDecoder decoder_;
     std::string inbuf_;            // bytes read and not yet decoded, from inpos_ on
     std::size_t inpos_ = 0;
-    std::deque<KeyDown> queue_;    // decoded and synthetic key-downs not yet delivered
+    std::deque<Queued> queue_;     // decoded and synthetic key-downs not yet delivered
     Clock::time_point lastInput_{};
     int syntheticMods_ = 0;        // modifiers held down by keybd_event
 

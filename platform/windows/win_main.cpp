@@ -23,13 +23,19 @@ bool usable(DWORD which) {
 
 int runWindows(const WindowsOptions& options) {
     try {
+        // The form is torn down before the platform: the voice and the screen-reader object
+        // are released while COM still stands, and COM is shut down last.
         WinPlatform platform(options.home);
         Form1 form(platform);
         form.seedoverride = options.seed;
-        form.Form_Load();
-        platform.show();
-        form.Form_Activate();
-        return platform.run();
+        try {
+            form.Form_Load();
+            platform.show();
+            form.Form_Activate();
+            return platform.run();
+        } catch (const ProcessEnded& end) {
+            return end.status;
+        }
     } catch (const std::exception& e) {
         // The player may have no other way to learn why the game is gone.
         const std::wstring text = widen(std::string("Tumblewick has stopped: ") + e.what());

@@ -11,6 +11,7 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/files.h"
 #include "platform/windows/win_speech.h"
 
 namespace tw {
@@ -156,26 +157,6 @@ std::mutex gHeldMutex;
 std::vector<HANDLE>* gHeld = nullptr;
 
 }  // namespace
-
-std::wstring widen(const std::string& utf8) {
-    if (utf8.empty()) return {};
-    const int size = static_cast<int>(utf8.size());
-    const int needed = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, nullptr, 0);
-    if (needed <= 0) return {};
-    std::wstring wide(static_cast<std::size_t>(needed), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, wide.data(), needed);
-    return wide;
-}
-
-std::string narrowUtf8(const std::wstring& wide) {
-    if (wide.empty()) return {};
-    const int size = static_cast<int>(wide.size());
-    const int needed = WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, nullptr, 0, nullptr, nullptr);
-    if (needed <= 0) return {};
-    std::string utf8(static_cast<std::size_t>(needed), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, utf8.data(), needed, nullptr, nullptr);
-    return utf8;
-}
 
 std::string windowsProgramFolder() {
     std::wstring path(MAX_PATH, L'\0');
@@ -382,8 +363,9 @@ LRESULT WinPlatform::handle(UINT message, WPARAM wParam, LPARAM lParam) {
             InflateRect(&area, -12, -12);
             const std::wstring text = widen(title_);
             SetBkMode(dc, TRANSPARENT);
-            SelectObject(dc, GetStockObject(DEFAULT_GUI_FONT));
+            HGDIOBJ oldFont = SelectObject(dc, GetStockObject(DEFAULT_GUI_FONT));
             DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &area, DT_WORDBREAK | DT_NOPREFIX);
+            SelectObject(dc, oldFont);
             EndPaint(hwnd_, &ps);
             return 0;
         }
@@ -408,7 +390,7 @@ void WinPlatform::doEvents() {
     MSG msg;
     while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
         // The window was closed while the game waited: end as the system would, unsaved.
-        if (msg.message == WM_QUIT) quit(static_cast<int>(msg.wParam));
+        if (msg.message == WM_QUIT) endProcess(static_cast<int>(msg.wParam));
         TranslateMessage(&msg);
         DispatchMessageW(&msg);
         rethrowPending();
@@ -439,10 +421,8 @@ void WinPlatform::said(const std::string& text, int speechmode) {
 }
 
 void WinPlatform::keybd_event(int vk, int flags) {
-    const auto key = static_cast<BYTE>(vk);
-    // The scan code too, for screen readers whose keyboard hooks look at it.
-    const auto scan = static_cast<BYTE>(MapVirtualKeyW(key, MAPVK_VK_TO_VSC));
-    ::keybd_event(key, scan, static_cast<DWORD>(flags), kSyntheticKey);
+    // Scan code 0, as the chord has always been sent; the extra information marks it as ours.
+    ::keybd_event(static_cast<BYTE>(vk), 0, static_cast<DWORD>(flags), kSyntheticKey);
 }
 
 void WinPlatform::messageBox(const std::string& text, const std::string& caption) {
@@ -481,10 +461,7 @@ std::string WinPlatform::inputBox(const std::string& prompt, const std::string& 
     return narrowUtf8(state.answer);
 }
 
-bool WinPlatform::fileExists(const std::string& path) {
-    const DWORD attributes = GetFileAttributesW(widen(path).c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
-}
+bool WinPlatform::fileExists(const std::string& path) { return files::isFile(path); }
 
 double WinPlatform::secondsSinceMidnight() {
     SYSTEMTIME now;
@@ -494,15 +471,10 @@ double WinPlatform::secondsSinceMidnight() {
 
 bool WinPlatform::anotherInstanceRunning() { return windowsInstanceRunning(folder_); }
 
-void WinPlatform::endProcess() {
+void WinPlatform::beforeEnd() {
     if (timerId_) KillTimer(hwnd_, timerId_);
     timerId_ = 0;
-    quit(0);
-}
-
-void WinPlatform::quit(int status) {
     std::fflush(nullptr);
-    std::exit(status);
 }
 
 std::unique_ptr<Voice> WinPlatform::createVoice() { return std::make_unique<SapiVoice>(); }
@@ -510,8 +482,8 @@ std::unique_ptr<Voice> WinPlatform::createVoice() { return std::make_unique<Sapi
 std::unique_ptr<ScreenReaderApi> WinPlatform::createJawsApi() { return std::make_unique<JawsApi>(); }
 
 void WinPlatform::playSound(const std::string& path) {
-    // SND_NODEFAULT: a missing file stays silent instead of playing the system's beep.
-    sndPlaySoundW(widen(path).c_str(), SND_ASYNC | SND_NODEFAULT);
+    // Asynchronous only: a missing file plays the system's default sound instead.
+    sndPlaySoundW(widen(path).c_str(), SND_ASYNC);
 }
 
 }  // namespace tw

@@ -14,12 +14,9 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "platform/windows/wide.h"
 
 namespace tw {
-
-// The core keeps texts in UTF-8; Windows wants UTF-16. Malformed input becomes U+FFFD.
-std::wstring widen(const std::string& utf8);
-std::string narrowUtf8(const std::wstring& wide);
 
 // The folder of the running .exe, in UTF-8, without a trailing separator.
 std::string windowsProgramFolder();
@@ -68,7 +65,7 @@ public:
     std::string programFolder() override { return folder_; }
     double secondsSinceMidnight() override;
     bool anotherInstanceRunning() override;
-    [[noreturn]] void endProcess() override;
+    void beforeEnd() override;
     std::unique_ptr<Voice> createVoice() override;
     std::unique_ptr<ScreenReaderApi> createJawsApi() override;
     void playSound(const std::string& path) override;
@@ -81,7 +78,6 @@ private:
     template <typename F>
     void deliver(F&& handler);
     void rethrowPending();
-    [[noreturn]] void quit(int status);
 
     std::string folder_;
     HWND hwnd_ = nullptr;

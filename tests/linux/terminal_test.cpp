@@ -38,8 +38,7 @@ using Clock = std::chrono::steady_clock;
 
 const std::string kGreeting = "Tumblewick, rough beta version 0.6b, by Dorvel.  Main menu.";
 
-// What exitProcess throws in place of ending the test binary.
-struct Ended {};
+using Ended = tw::ProcessEnded;
 
 struct RecordingSink : tw::EventSink {
     Keys keys;
@@ -49,7 +48,9 @@ struct RecordingSink : tw::EventSink {
         keys.push_back({KeyCode, Shift});
         if (onKey) onKey(KeyCode);
     }
+    void syntheticKeyDown(int KeyCode, int Shift) override { keys.push_back({KeyCode, Shift}); }
     void Holder_Timer() override { ++ticks; }
+    void speakBox(const std::string&, bool) override {}
 };
 
 void closeFd(int& fd) {
@@ -103,10 +104,6 @@ std::unique_ptr<tw::TerminalPlatform> makePlatform(int in, int out, RecordingSin
     s.handleSignals = false;
     s.queryKeyboard = false;
     auto platform = std::make_unique<tw::TerminalPlatform>(s);
-    platform->exitProcess = [](int status) {
-        EXPECT_EQ(status, 0);
-        throw Ended{};
-    };
     platform->attach(&sink);
     return platform;
 }

@@ -1,0 +1,51 @@
+// platform/files.h: the file operations the game needs, in the platform's own file-name form.
+// Paths are UTF-8 text; each platform turns them into its native form in one place.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace tw {
+
+// What an operation did: ok, or why it failed in words a player can hear.
+struct Outcome {
+    bool ok = true;
+    std::string why;
+    static Outcome failed(std::string reason) { return Outcome{false, std::move(reason)}; }
+};
+
+namespace files {
+
+bool isFile(const std::string& path);
+bool isFolder(const std::string& path);
+bool exists(const std::string& path);
+// The file's size in bytes; -1 when it cannot be found.
+long long sizeOf(const std::string& path);
+
+// The whole file. Refused, with a reason, when it is larger than maxBytes, so a huge file costs
+// neither memory nor time.
+Outcome readAll(const std::string& path, std::string& bytes, std::size_t maxBytes);
+
+// Writes beside the target under a short temporary name, syncs it, renames it over the target
+// and syncs the folder: a failure at any step leaves the old file whole and no temporary file.
+// A symbolic link at the target is replaced, never followed.
+Outcome replace(const std::string& path, std::string_view bytes);
+
+// Removes what is at path (a link too, never what it points to) and creates a new file there.
+Outcome writeFresh(const std::string& path, std::string_view bytes);
+
+// The temporary name replace() uses in a folder, for this process.
+std::string temporaryName();
+// True when name is what replace() would call a temporary file, of any process.
+bool isTemporaryName(std::string_view name);
+// Removes temporary files in folder left by processes that no longer run.
+void removeStaleTemporaries(const std::string& folder);
+
+// For tests: called before each step of replace(); returning true makes that step fail.
+enum class Step { open, write, sync, close, rename, syncFolder };
+void setFaultForTests(std::function<bool(Step)> fault);
+
+}  // namespace files
+}  // namespace tw
