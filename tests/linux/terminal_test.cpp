@@ -200,6 +200,8 @@ TEST(TerminalPty, RawModeTitlesLineEditingAndRestore) {
     tcgetattr(slave, &now);
     EXPECT_EQ(now.c_lflag & (ICANON | ECHO | ISIG), tcflag_t(ISIG));  // Ctrl+C still ends the game
     EXPECT_EQ(now.c_iflag & IXON, 0u);  // Ctrl+S must not freeze the output
+    // Output processing stays: a line piped through another program still starts at the margin.
+    EXPECT_EQ(now.c_oflag, before.c_oflag);
     p->setTitle("Main menu");
     p->said("Main menu", 1);
     put(master, "\rq");
@@ -236,6 +238,13 @@ TEST(TerminalPty, RawModeTitlesLineEditingAndRestore) {
 
 struct Home : tw_test::TempDir {
     Home() { fs::copy_file(fs::path(TW_BINARY_DIR) / "words.txt", *this / "words.txt"); }
+    // Settings that choose the game's own voice; the fourth line goes when the game rewrites them.
+    void chooseVoice() const { std::ofstream(*this / "progress.ini", std::ios::binary) << kVoiceSettings << "x\r\n"; }
+    std::string read(const std::string& name) const {
+        std::ifstream in(*this / name, std::ios::binary);
+        return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    }
+    static constexpr const char* kVoiceSettings = " 0 \r\n 3 \r\n\r\n";
     bool has(const std::string& name) const { return fs::exists(*this / name); }
 };
 
@@ -270,8 +279,16 @@ std::string runGame(const Home& home, const std::string& feed, const std::string
 TEST(TerminalProgram, PipedInputPrintsTheLinesAndEndsWithoutSaving) {
     Home home;
     // Down, then the input ends: the window is closed under the game.
-    EXPECT_EQ(runGame(home, "printf '\\033[B'", "--speech-wav speech.wav"), kGreeting + "\nHow to play\nrc=0\n");
+    EXPECT_EQ(runGame(home, "printf '\\033[B'", ""), kGreeting + "\nHow to play\nrc=0\n");
     EXPECT_FALSE(home.has("progress.ini"));
+    // On the voice's path, input that ends at once: the voice still finishes the greeting's file.
+    Home voiced;
+    voiced.chooseVoice();
+    EXPECT_EQ(runGame(voiced, "true", "--speech-wav speech.wav"), kGreeting + "\nrc=0\n");
+    EXPECT_NE(voiced.read("progress.ini"), Home::kVoiceSettings);
+    const auto spoken = tw_test::readWav(voiced / "speech.wav");
+    ASSERT_TRUE(spoken.has_value());
+    EXPECT_GT(spoken->seconds(), 2.5);
 }
 
 // One tmux server of our own with a 120x40 pane, in a fresh program folder: sh waits for Enter,
@@ -279,7 +296,8 @@ TEST(TerminalProgram, PipedInputPrintsTheLinesAndEndsWithoutSaving) {
 // terminal's modes back by itself after a job dies of a signal, and hide a game that did not.
 class TmuxPane {
 public:
-    TmuxPane() {
+    explicit TmuxPane(bool voice = false) : voice_(voice) {
+        if (voice) home.chooseVoice();
         const std::string script = "trap true INT; ulimit -c 0; echo ready; read go; sh -c 'echo gamepid=$$; exec "
                                    "\"$0\" \"$@\"' " + quoted(TW_EXE) + " --seed 7 --home " + quoted(home.path()) +
                                    " --speech-wav speech.wav; echo rc=$?; sleep 1000";
@@ -321,7 +339,7 @@ public:
             if (l.rfind("gamepid=", 0) == 0) pid = static_cast<pid_t>(std::atol(l.c_str() + 8));
         ASSERT_GT(pid, 1);
         EXPECT_EQ(modes(), "-icanon -echo ");
-        EXPECT_EQ(show("#{pane_title}"), kGreeting);
+        EXPECT_EQ(show("#{pane_title}"), voice_ ? "Tumblewick (v0.6b), by Dorvel" : kGreeting);
     }
 
     Home home;
@@ -329,6 +347,7 @@ public:
     pid_t pid = 0;
 
 private:
+    bool voice_;
     tw_test::TempDir socket_;  // the server leaves its socket file behind
 };
 
@@ -339,7 +358,7 @@ TEST(TerminalProgram, EveryWayOfEndingRestoresTheTerminal) {
     // 0: "Exit the game" from the menu, after a second copy and a suspension; SIGINT: Ctrl+C typed.
     for (int sig : {0, SIGINT, SIGTERM, SIGHUP, SIGSEGV, SIGABRT}) {
         SCOPED_TRACE(sig);
-        TmuxPane pane;
+        TmuxPane pane(true);
         ASSERT_NO_FATAL_FAILURE(pane.start());
         if (sig == 0) {
             // A second copy in the same folder says so, aloud too, and waits for Enter.
@@ -372,7 +391,14 @@ TEST(TerminalProgram, EveryWayOfEndingRestoresTheTerminal) {
             << ::testing::PrintToString(pane.screen());
         EXPECT_EQ(pane.modes(), "icanon echo ");
         EXPECT_EQ(pane.show("#{pane_title}"), pane.titleBefore);
-        EXPECT_EQ(pane.home.has("progress.ini"), sig == 0);  // only the game's own exit saves
+        // Only the game's own exit saves.
+        EXPECT_EQ(pane.home.read("progress.ini") == Home::kVoiceSettings, sig == 0);
+        // Every orderly end lets the voice finish its file; a crash may not.
+        if (sig == 0 || sig == SIGINT || sig == SIGTERM || sig == SIGHUP) {
+            const auto spoken = tw_test::readWav(pane.home / "speech.wav");
+            ASSERT_TRUE(spoken.has_value());
+            EXPECT_GT(spoken->seconds(), 2.5);
+        }
     }
 }
 

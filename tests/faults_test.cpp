@@ -1,0 +1,222 @@
+// tests/faults_test.cpp: files and states from outside that once hung the game, lost data or
+// ended it in silence, each answered now.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "driver_util.h"
+#include "form_fixture.h"
+#include "game/form1.h"
+#include "game/text.h"
+#include "platform/files.h"
+
+namespace tw {
+namespace {
+
+namespace fs = std::filesystem;
+using driver::DriverDirs;
+using driver::readBytes;
+using driver::shellQuoted;
+using driver::writeBytes;
+using Lines = std::vector<std::string>;
+
+// Runs the driver under a time limit; its standard output and exit status (124: timed out).
+struct DriverRun {
+    std::string out, err;
+    int status = -1;
+};
+DriverRun runDriver(const DriverDirs& dirs, const std::string& input, const std::string& args = "--seed 1") {
+    writeBytes(dirs.root.file("in"), input);
+    const std::string command = "cd " + shellQuoted(dirs.run) + " && timeout 20 " + shellQuoted(TW_EXE) +
+                                " --headless --home " + shellQuoted(dirs.home) + " " + args + " < " +
+                                shellQuoted(dirs.root.file("in")) + " > " + shellQuoted(dirs.root.file("out")) +
+                                " 2> " + shellQuoted(dirs.root.file("err"));
+    const int status = std::system(command.c_str());
+    return {readBytes(dirs.root.file("out")).value_or(""), readBytes(dirs.root.file("err")).value_or(""),
+            WIFEXITED(status) ? WEXITSTATUS(status) : -1};
+}
+
+bool said(const DriverRun& run, const std::string& text) { return run.out.find("say: " + text + "\n") != std::string::npos; }
+
+// From the main menu: "Play the game".
+const std::string kPlay = "key 40\nkey 40\nkey 13\n";
+
+std::string loadKeys(const std::string& name) { return "key 40\nkey 40\nkey 40\nkey 13\ntype " + name + "\n"; }
+
+void copyWords(const DriverDirs& dirs) { fs::copy_file(TW_BINARY_DIR "/words.txt", dirs.homeFile("words.txt")); }
+
+// Two rooms of one spot each but only the first counted: the jump key lets the player carry
+// every loose item onto the one place tasks use, and the next task could never be set.
+TEST(Faults, AHouseWhoseTasksCouldRunOutIsRefusedNotPlayedIntoAHang) {
+    DriverDirs dirs;
+    copyWords(dirs);
+    Lines lines = {"0.6b", " 1 ", " 0 ", " 0 ", " 3 ", "a", " 0 ", " 0 ", "b", " 1 ", " 1 ", "c", " 2 ", " 1 ",
+                   " 1 ", "R1", " 1 ", "s1", "R2", " 1 ", "s2"};
+    for (int r = 3; r <= 10; ++r) lines.insert(lines.end(), {"", " 0 "});
+    lines.insert(lines.end(), {" 0 ", " 0 ", "", "q", " 1 ", " 1 ", " 1 ", " 0 ", " 0 "});
+    writeBytes(dirs.homeFile("hang"), joinLines(lines));
+    const DriverRun run = runDriver(dirs, loadKeys("hang") + "key 27\nkey 50\nkey 87\nkey 65\nkey 17 2\nkey 192 2\nkey 13\n");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_TRUE(said(run, "That file could not be loaded: a task needs at least two spots in the rooms that tasks "
+                          "use.  Nothing has changed."))
+        << run.out;
+}
+
+// Whatever a state holds, choosing a task returns; with no task possible the old one stays.
+TEST(Faults, ChoosingATaskEndsEvenWhereNoneExists) {
+    testing::HeadlessGame game(testing::shippedFolder());
+    Form1& f = game.form;
+    f.newgame();
+    f.roomcount = 1;
+    f.spotcount[1] = 1;
+    for (int i = 1; i <= f.itemcount; ++i) f.itemroom[i] = f.itemspot[i] = i == 1 ? 0 : 1;
+    f.questitem = 2, f.questroom = 1, f.questspot = 1;
+    f.setquest();
+    EXPECT_EQ(std::tie(f.questitem, f.questroom, f.questspot), std::tuple(2, 1, 1));
+    // One item elsewhere: found by the search after the bounded draws if need be.
+    f.itemroom[5] = 3, f.itemspot[5] = 1;
+    f.setquest();
+    EXPECT_EQ(std::tie(f.questitem, f.questroom, f.questspot), std::tuple(5, 1, 1));
+}
+
+// Huge files are refused by their size before they cost memory; many short lines likewise.
+TEST(Faults, FilesOfAnySizeAreAnsweredAndRefused) {
+    DriverDirs dirs;
+    copyWords(dirs);
+    writeBytes(dirs.homeFile("huge"), std::string(50 * 1024 * 1024, '\n'));
+    writeBytes(dirs.homeFile("lines"), std::string(kMaxSaveBytes, '\n'));
+    const DriverRun run = runDriver(dirs, loadKeys("huge") + "key 13\ntype lines\n");
+    EXPECT_TRUE(said(run, "That file could not be loaded: the file cannot be read: it is larger than 2048 KB.  "
+                          "Nothing has changed."))
+        << run.out;
+    EXPECT_TRUE(said(run, "That file could not be loaded: the file has too many lines for a saved game.  "
+                          "Nothing has changed."))
+        << run.out;
+    // A word list past its bound is a list that cannot be read: the game says so and plays on.
+    writeBytes(dirs.homeFile("words.txt"), std::string(kMaxWordListBytes + 1, 'w'));
+    const DriverRun play = runDriver(dirs, kPlay);
+    EXPECT_TRUE(said(play, "The word list, words.txt, could not be read, so Dorvel's words will not change in this "
+                           "game.  Press Q, to hear your first task."))
+        << play.out;
+}
+
+TEST(Faults, SettingsThatCannotBeKeptAreToldBeforeTheEnd) {
+    DriverDirs dirs;
+    fs::create_directory(dirs.homeFile("progress.ini"));  // nothing can be renamed over a folder
+    const DriverRun run = runDriver(dirs, "key 38\nkey 13\n");
+    EXPECT_EQ(run.status, 0);
+    const std::string told = "say: Your speech settings and record could not be saved in progress.ini: is a directory.\n";
+    const auto at = run.out.find(told);
+    ASSERT_NE(at, std::string::npos) << run.out;
+    EXPECT_EQ(run.out.find("say: ", at + 1), std::string::npos);  // the last word before the end
+    // No temporary file left behind.
+    EXPECT_EQ(std::distance(fs::directory_iterator(dirs.home), fs::directory_iterator()), 1);
+}
+
+TEST(Faults, AStartThatCannotWriteItsLogSaysWhyAndFails) {
+    DriverDirs dirs;
+    fs::create_directory(dirs.run + "/debuglog.txt");
+    const DriverRun run = runDriver(dirs, "key 13\n");
+    const std::string why = "Tumblewick cannot start: debuglog.txt cannot be written in the current folder: Is a directory.";
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, why + "\n");
+    EXPECT_EQ(run.out, "box: " + why + "\n");
+}
+
+TEST(Faults, PlantedLinksAreReplacedNeverWrittenThrough) {
+    DriverDirs dirs;
+    copyWords(dirs);
+    const std::string outside = dirs.root.file("precious");
+    writeBytes(outside, "keep me");
+    for (const std::string& link : {dirs.homeFile("lasttask.txt"), dirs.homeFile("progress.ini"),
+                                    dirs.run + "/debuglog.txt", dirs.run + "/myversion.txt"})
+        fs::create_symlink(outside, link);
+    fs::remove(dirs.homeFile("progress.ini"));
+    fs::create_symlink(dirs.root.file("nothing-here"), dirs.homeFile("progress.ini"));
+    const DriverRun run = runDriver(dirs, kPlay + "key 81\nkey 27\nkey 38\nkey 13\n");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(readBytes(outside), "keep me");
+    EXPECT_FALSE(fs::exists(dirs.root.file("nothing-here")));
+    for (const std::string& file : {dirs.homeFile("lasttask.txt"), dirs.homeFile("progress.ini"),
+                                    dirs.run + "/debuglog.txt", dirs.run + "/myversion.txt"}) {
+        EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(file))) << file;
+    }
+    EXPECT_EQ(readBytes(dirs.run + "/myversion.txt"), "0.6b\r\n");
+}
+
+// A process id that no process has: a child that has been reaped.
+long deadPid() {
+    const pid_t child = fork();
+    if (child == 0) _exit(0);
+    waitpid(child, nullptr, 0);
+    return static_cast<long>(child);
+}
+
+TEST(Faults, LeftoversOfDeadSavesGoLiveOnesStayAndLongNamesWork) {
+    DriverDirs dirs;
+    copyWords(dirs);
+    const std::string dead = ".tumblewick-" + std::to_string(deadPid()) + ".tmp";
+    const std::string live = ".tumblewick-" + std::to_string(static_cast<long>(getpid())) + ".tmp";
+    for (const std::string& name : {dead, live, std::string(".tumblewick-x.tmp")}) writeBytes(dirs.homeFile(name), "part");
+    const std::string longName(255, 'n');
+    const DriverRun run = runDriver(dirs, kPlay + "key 27\nkey 40\nkey 40\nkey 40\nkey 13\ntype " + longName + "\n");
+    EXPECT_TRUE(said(run, "Game saved as " + longName + ".  Press escape to return to the game.")) << run.out;
+    EXPECT_FALSE(fs::exists(dirs.homeFile(dead)));
+    EXPECT_TRUE(fs::exists(dirs.homeFile(live)));
+    EXPECT_TRUE(fs::exists(dirs.homeFile(".tumblewick-x.tmp")));  // not a name of ours
+    EXPECT_TRUE(fs::exists(dirs.homeFile(longName)));
+}
+
+// Each step of a save that fails keeps the old file whole and leaves no temporary file; a
+// failure to sync the folder after the rename is told although the new file is in place.
+TEST(Faults, EveryFailingStepOfASaveKeepsTheOldFile) {
+    testing::ScratchFolder folder;
+    for (const files::Step step : {files::Step::open, files::Step::write, files::Step::sync, files::Step::close,
+                                   files::Step::rename, files::Step::syncFolder}) {
+        SCOPED_TRACE(static_cast<int>(step));
+        folder.write("game", "old");
+        files::setFaultForTests([step](files::Step now) { return now == step; });
+        const Outcome done = files::replace(folder.file("game"), "new");
+        files::setFaultForTests(nullptr);
+        EXPECT_FALSE(done.ok);
+        EXPECT_EQ(done.why, "Input/output error");
+        EXPECT_EQ(readBytes(folder.file("game")), step == files::Step::syncFolder ? "new" : "old");
+        EXPECT_EQ(std::distance(fs::directory_iterator(folder.path), fs::directory_iterator()), 1);
+    }
+    // The order of the steps: synced before the rename, the folder after it.
+    std::vector<files::Step> steps;
+    files::setFaultForTests([&steps](files::Step now) {
+        steps.push_back(now);
+        return false;
+    });
+    EXPECT_TRUE(files::replace(folder.file("game"), "newer").ok);
+    files::setFaultForTests(nullptr);
+    EXPECT_EQ(steps, (std::vector<files::Step>{files::Step::open, files::Step::write, files::Step::sync,
+                                               files::Step::close, files::Step::rename, files::Step::syncFolder}));
+}
+
+// Loading builds a fresh house first, so the random draws after a load follow the design.
+TEST(Faults, LoadingDrawsAsANewGameDoes) {
+    testing::ScratchFolder folder;
+    fs::copy_file(TW_BINARY_DIR "/words.txt", folder.file("words.txt"));
+    testing::HeadlessGame saver(folder.path);
+    saver.form.rnd.seed(5);
+    saver.form.newgame();
+    ASSERT_TRUE(saver.form.savegame("g").ok);
+
+    testing::HeadlessGame loader(folder.path), fresh(folder.path);
+    loader.form.rnd.seed(9);
+    fresh.form.rnd.seed(9);
+    ASSERT_TRUE(loader.form.loadgame("g").ok);
+    fresh.form.newgame();
+    EXPECT_EQ(loader.form.rnd.next(), fresh.form.rnd.next());
+    EXPECT_EQ(loader.form.curroom, saver.form.curroom);
+}
+
+}  // namespace
+}  // namespace tw
