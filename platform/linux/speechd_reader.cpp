@@ -25,6 +25,10 @@ namespace {
 constexpr std::size_t kMaxQueued = 256;
 // How long the destructor lets queued texts go out before it cuts the connection.
 constexpr auto kDrainOnClose = std::chrono::milliseconds(500);
+// Connecting again, after the daemon went away: at most this long, and not more often.
+constexpr auto kReconnectTimeout = std::chrono::seconds(3);
+constexpr auto kReconnectEvery = std::chrono::seconds(1);
+
 
 // libspeechd writes to its socket with plain write(); a daemon that died would otherwise raise
 // SIGPIPE and end the game. Only the threads that talk to the daemon block it.
@@ -48,6 +52,11 @@ bool peerGone(int fd) {
     return false;
 }
 
+// A daemon that took the connection and then did not answer: one to leave alone, not to start.
+struct NoAnswer : PlatformError {
+    using PlatformError::PlatformError;
+};
+
 // Shared with the connecting thread, which may outlive a constructor that gave up on it.
 struct Attempt {
     std::mutex mutex;
@@ -58,13 +67,14 @@ struct Attempt {
     std::string error;
 };
 
-SPDConnection* openConnection(std::chrono::milliseconds timeout) {
+// Connects within timeout; with autospawn, libspeechd starts a daemon that is not running.
+SPDConnection* openConnection(std::chrono::milliseconds timeout, bool autospawn) {
     auto attempt = std::make_shared<Attempt>();
-    std::thread opener([attempt] {
+    std::thread opener([attempt, autospawn] {
         blockSigpipe();
         char* error = nullptr;
-        // No autospawn: with no reader running the game falls back to its own voice at once.
-        SPDConnection* connection = spd_open2("tumblewick", "main", nullptr, SPD_MODE_SINGLE, nullptr, 0, &error);
+        SPDConnection* connection =
+            spd_open2("tumblewick", "main", nullptr, SPD_MODE_SINGLE, nullptr, autospawn ? 1 : 0, &error);
         const std::string reason = error ? error : "";
         std::free(error);
         std::lock_guard<std::mutex> lock(attempt->mutex);
@@ -82,7 +92,7 @@ SPDConnection* openConnection(std::chrono::milliseconds timeout) {
         attempt->abandoned = true;
         lock.unlock();
         opener.detach();
-        throw PlatformError("speech-dispatcher did not answer within " + std::to_string(timeout.count()) + " ms");
+        throw NoAnswer("speech-dispatcher did not answer within " + std::to_string(timeout.count()) + " ms");
     }
     lock.unlock();
     opener.join();
@@ -101,7 +111,11 @@ struct SpeechdReader::Impl {
     };
 
     SPDConnection* connection = nullptr;
-    int watchFd = -1;  // our own duplicate of the socket: stays valid whatever libspeechd closes
+    // Our own duplicate of the socket: stays valid whatever libspeechd closes. Atomic, since the
+    // destructor may cut it while the worker connects anew.
+    std::atomic<int> watchFd{-1};
+    bool spawnFirst = false;  // no daemon answered at start: the worker starts one
+    std::chrono::steady_clock::time_point lastAttempt{};
 
     std::mutex mutex;
     std::condition_variable wake;
@@ -111,22 +125,66 @@ struct SpeechdReader::Impl {
     bool stopping = false;
     bool finished = false;
     std::atomic<bool> alive{true};
+    std::atomic<bool> closing{false};
     std::thread worker;
 
     void run();
-    void send(const Item& item);
+    // Sends one item; false when the daemon turned out to be gone.
+    bool send(const Item& item);
+    void adopt(SPDConnection* opened);
+    void disconnect();
+    // Connects anew, starting the daemon if need be; false when it cannot (yet).
+    bool reconnect();
 };
 
-SpeechdReader::SpeechdReader(std::chrono::milliseconds connectTimeout) : impl_(std::make_unique<Impl>()) {
-    SPDConnection* connection = openConnection(connectTimeout);
-    impl_->connection = connection;
+void SpeechdReader::Impl::adopt(SPDConnection* opened) {
+    connection = opened;
     fcntl(connection->socket, F_SETFD, FD_CLOEXEC);
-    impl_->watchFd = fcntl(connection->socket, F_DUPFD_CLOEXEC, 0);
+    watchFd = fcntl(connection->socket, F_DUPFD_CLOEXEC, 0);
+    alive.store(true);
+}
+
+void SpeechdReader::Impl::disconnect() {
+    // After a lost connection libspeechd has closed its socket already; this only frees it.
+    if (connection) spd_close(connection);
+    connection = nullptr;
+    if (watchFd >= 0) ::close(watchFd);
+    watchFd = -1;
+    alive.store(false);
+}
+
+bool SpeechdReader::Impl::reconnect() {
+    if (closing.load()) return false;  // the game is ending: what waits is dropped
+    const auto now = std::chrono::steady_clock::now();
+    if (!spawnFirst && now - lastAttempt < kReconnectEvery) return false;
+    spawnFirst = false;
+    lastAttempt = now;
+    try {
+        adopt(openConnection(std::chrono::duration_cast<std::chrono::milliseconds>(kReconnectTimeout), true));
+        return true;
+    } catch (const PlatformError&) {
+        return false;
+    }
+}
+
+SpeechdReader::SpeechdReader(std::chrono::milliseconds connectTimeout, const std::string& daemon)
+    : impl_(std::make_unique<Impl>()) {
+    try {
+        impl_->adopt(openConnection(connectTimeout, false));
+    } catch (const NoAnswer&) {
+        throw;
+    } catch (const PlatformError&) {
+        // Not running, but there to be started: as speech-dispatcher's own clients do, it is
+        // started when the first text is to be said, so start-up waits for nothing. Anything else
+        // (a daemon that hangs, none installed) leaves the game on its own voice.
+        if (daemon.empty() || ::access(daemon.c_str(), X_OK) != 0) throw;
+        impl_->alive.store(false);
+        impl_->spawnFirst = true;
+    }
     try {
         impl_->worker = std::thread([impl = impl_.get()] { impl->run(); });
     } catch (const std::system_error& error) {
-        spd_close(connection);
-        if (impl_->watchFd >= 0) ::close(impl_->watchFd);
+        impl_->disconnect();
         throw PlatformError(std::string("cannot start the speech-dispatcher thread: ") + error.what());
     }
 }
@@ -135,6 +193,7 @@ SpeechdReader::~SpeechdReader() {
     {
         std::unique_lock<std::mutex> lock(impl_->mutex);
         impl_->stopping = true;
+        impl_->closing.store(true);
         impl_->wake.notify_all();
         // A daemon that stopped answering keeps the worker in a read; cutting the socket ends it.
         if (!impl_->changed.wait_for(lock, kDrainOnClose, [&] { return impl_->finished; }) && impl_->watchFd >= 0)
@@ -145,7 +204,6 @@ SpeechdReader::~SpeechdReader() {
 }
 
 void SpeechdReader::SayString(const std::string& text, bool flush) {
-    if (!impl_->alive.load()) return;
     // A line that is only "." would end SSIP's data block early; one line per text avoids it.
     std::string line = text;
     for (char& c : line)
@@ -184,16 +242,19 @@ void SpeechdReader::Impl::run() {
             queue.pop_front();
             busy = true;
         }
-        if (alive.load()) send(item);
+        // A daemon that went away is connected to again, and started again if need be, for the
+        // next text; the text that found it gone goes to the new one.
+        if ((connection || reconnect()) && !send(item)) {
+            disconnect();
+            if (reconnect() && !send(item)) disconnect();
+        }
         {
             std::lock_guard<std::mutex> lock(mutex);
             busy = false;
         }
         changed.notify_all();
     }
-    // After a lost connection libspeechd has closed its socket already; this only frees it.
-    spd_close(connection);
-    connection = nullptr;
+    disconnect();
     {
         std::lock_guard<std::mutex> lock(mutex);
         finished = true;
@@ -201,17 +262,12 @@ void SpeechdReader::Impl::run() {
     changed.notify_all();
 }
 
-void SpeechdReader::Impl::send(const Item& item) {
-    if (watchFd < 0 || peerGone(watchFd)) {
-        alive.store(false);
-        return;
-    }
-    if (item.cancelFirst && spd_cancel(connection) != 0 && peerGone(watchFd)) {
-        alive.store(false);
-        return;
-    }
+bool SpeechdReader::Impl::send(const Item& item) {
+    if (watchFd < 0 || peerGone(watchFd)) return false;
+    if (item.cancelFirst && spd_cancel(connection) != 0 && peerGone(watchFd)) return false;
     if (!item.text.empty() && spd_say(connection, SPD_MESSAGE, item.text.c_str()) < 0 && peerGone(watchFd))
-        alive.store(false);
+        return false;
+    return true;
 }
 
 }  // namespace tw

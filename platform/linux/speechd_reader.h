@@ -9,13 +9,19 @@
 
 namespace tw {
 
-// A client connection to a running speech-dispatcher; the daemon is never started from here.
-// The address comes from SPEECHD_ADDRESS or speech-dispatcher's default socket. Texts go out on
-// a thread of the reader's own, so a daemon that hangs or dies never holds up the game.
+// A client connection to speech-dispatcher. The address comes from SPEECHD_ADDRESS or
+// speech-dispatcher's default socket. A daemon that is installed but not running is started for
+// the first text, as its own clients do; one that goes away is connected to again (and started again) for the next
+// text. Texts go out on a thread of the reader's own, so a daemon that hangs or dies never
+// holds up the game.
 class SpeechdReader : public ScreenReaderApi {
 public:
-    // Throws PlatformError, with speech-dispatcher's reason, when no daemon answers in time.
-    explicit SpeechdReader(std::chrono::milliseconds connectTimeout = std::chrono::seconds(2));
+    // Throws PlatformError, with speech-dispatcher's reason, when no daemon answers in time and
+    // none can be started: daemon, the program libspeechd starts, is not there (empty: never
+    // start one), or a daemon took the connection and then said nothing.
+    explicit SpeechdReader(std::chrono::milliseconds connectTimeout = std::chrono::seconds(2),
+                           const std::string& daemon = kDaemonProgram);
+    static constexpr const char* kDaemonProgram = "/usr/bin/speech-dispatcher";
     ~SpeechdReader() override;
     SpeechdReader(const SpeechdReader&) = delete;
     SpeechdReader& operator=(const SpeechdReader&) = delete;
@@ -26,7 +32,7 @@ public:
 
     // Waits until every SayString so far has been sent or dropped; false on timeout.
     bool waitUntilSent(std::chrono::milliseconds timeout);
-    // False once the daemon has gone away; later texts are dropped.
+    // False while no daemon is connected; texts meanwhile are dropped.
     bool connected() const;
 
 private:

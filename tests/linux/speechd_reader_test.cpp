@@ -32,7 +32,8 @@ using Clock = std::chrono::steady_clock;
 // SPEECHD_ADDRESS points at it while it lives.
 class FakeSsip {
 public:
-    explicit FakeSsip(int answers = 1 << 30, std::string hangUpAfter = "~") : answers_(answers) {
+    explicit FakeSsip(int answers = 1 << 30, std::string hangUpAfter = "~", int hangUps = 1 << 30)
+        : answers_(answers), hangUps_(hangUps) {
         sockaddr_un address{AF_UNIX, {}};
         std::snprintf(address.sun_path, sizeof address.sun_path, "%s", (dir_ / "s.sock").c_str());
         const int bound = bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
@@ -81,7 +82,7 @@ private:
                 inText = line == "SPEAK";
                 --answers_;
                 send(client, reply, std::strlen(reply), MSG_NOSIGNAL);
-                if (line.rfind(hangUpAfter, 0) == 0) close(std::exchange(client, -1));
+                if (line.rfind(hangUpAfter, 0) == 0 && hangUps_-- > 0) close(std::exchange(client, -1));
             }
         }
         if (client >= 0) close(client);
@@ -91,17 +92,18 @@ private:
     ScopedEnv address_{"SPEECHD_ADDRESS", "unix_socket:" + dir_ / "s.sock"};
     int listener_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     std::atomic<int> answers_;
+    int hangUps_;
     std::atomic<bool> stop_{false};
     std::mutex mutex_;
     std::vector<std::string> lines_;
     std::thread thread_;
 };
 
-TEST(SpeechdReader, NoDaemonThrowsWithTheReasonAtOnce) {
+TEST(SpeechdReader, NoDaemonAndNoneToStartThrowsWithTheReasonAtOnce) {
     TempDir dir;
     ScopedEnv env("SPEECHD_ADDRESS", "unix_socket:" + dir / "nowhere.sock");
     const auto start = Clock::now();
-    const std::string reason = errorFrom([] { SpeechdReader reader; });
+    const std::string reason = errorFrom([] { SpeechdReader reader(2s, ""); });
     EXPECT_NE(reason.find(dir / "nowhere.sock"), std::string::npos) << reason;
     EXPECT_LT(elapsedMicros(start), 2e6);
 }
@@ -136,7 +138,7 @@ TEST(SpeechdReader, NamesItselfQueuesAsMessagesAndCancelsOnFlush) {
 TEST(SpeechdReader, DaemonGoneOrSilentHoldsNothingUp) {
     {
         FakeSsip gone(1 << 30, "SET SELF PRIORITY");
-        SpeechdReader reader;
+        SpeechdReader reader(2s, "");
         reader.SayString("hello", false);
         reader.SayString("again", true);
         ASSERT_TRUE(reader.waitUntilSent(5s));
@@ -145,7 +147,7 @@ TEST(SpeechdReader, DaemonGoneOrSilentHoldsNothingUp) {
     {
         FakeSsip mute(0);
         const auto start = Clock::now();
-        const std::string error = errorFrom([] { SpeechdReader reader(300ms); });
+        const std::string error = errorFrom([] { SpeechdReader reader(300ms, SpeechdReader::kDaemonProgram); });
         EXPECT_NE(error.find("did not answer"), std::string::npos) << error;
         EXPECT_GT(elapsedMicros(start), 250000.0);
         EXPECT_LT(elapsedMicros(start), 1.5e6);
@@ -159,6 +161,37 @@ TEST(SpeechdReader, DaemonGoneOrSilentHoldsNothingUp) {
     start = Clock::now();
     reader.reset();
     EXPECT_LT(elapsedMicros(start), 2e6);
+}
+
+// As speech-dispatcher's own clients do, the reader starts an installed daemon that is not
+// running, and start-up does not wait for it.
+TEST(SpeechdReader, AnInstalledDaemonThatIsNotRunningIsStarted) {
+    if (access(SpeechdReader::kDaemonProgram, X_OK) != 0) GTEST_SKIP() << "speech-dispatcher is not installed";
+    TempDir dir;
+    // The daemon's default socket, in a runtime folder of our own: the one address it starts on.
+    ScopedEnv env("SPEECHD_ADDRESS", std::nullopt);
+    ScopedEnv runtime("XDG_RUNTIME_DIR", dir.path());
+    {
+        SpeechdReader reader;
+        EXPECT_FALSE(reader.connected());  // nothing started before there is something to say
+        reader.SayString("hello", false);
+        ASSERT_TRUE(reader.waitUntilSent(10s));
+        EXPECT_TRUE(reader.connected());
+    }
+    // The daemon serves this folder's socket; it goes with it.
+    std::system(("pkill -f " + dir.path() + " >/dev/null 2>&1").c_str());
+}
+
+// A daemon that hangs up once is connected to again for the text that found it gone.
+TEST(SpeechdReader, ADaemonThatComesBackIsSpokenToAgain) {
+    FakeSsip flaky(1 << 30, "SET SELF PRIORITY", 1);
+    SpeechdReader reader(2s, "");
+    reader.SayString("hello", false);
+    ASSERT_TRUE(reader.waitUntilSent(5s));
+    EXPECT_TRUE(reader.connected());
+    const auto lines = flaky.lines();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "TEXT hello"), 1) << ::testing::PrintToString(lines);
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(), [](const std::string& l) { return l.rfind("SET SELF CLIENT_NAME", 0) == 0; }), 2);
 }
 
 }  // namespace
