@@ -10,7 +10,7 @@ packages=("$@")
   libespeak-ng-dev espeak-ng-data
   libspeechd-dev speech-dispatcher
   libsdl2-dev
-  sox tmux
+  sox tmux strace
 )
 
 missing=()

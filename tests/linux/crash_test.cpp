@@ -1,0 +1,131 @@
+// tests/linux/crash_test.cpp: saves killed at random moments, and the order in which a save
+// reaches the disk, seen from the system calls themselves.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <regex>
+#include <sstream>
+#include <string>
+
+#include "game/form1.h"
+#include "platform/files.h"
+#include "platform/headless/headless_platform.h"
+#include "save/savefile.h"
+#include "tests/linux/test_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using tw_test::TempDir;
+
+std::string slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+int temporaries(const std::string& folder) {
+    int n = 0;
+    for (const auto& entry : fs::directory_iterator(folder)) n += tw::files::isTemporaryName(entry.path().filename().string());
+    return n;
+}
+
+// A game that saves itself over and over, two different games in turn, is killed at a random
+// moment each time: the save is always one of the two, whole and loadable.
+TEST(CrashSafety, SavesKilledAtRandomMomentsLeaveAWholeSave) {
+    TempDir home;
+    fs::copy_file(fs::path(TW_BINARY_DIR) / "words.txt", home / "words.txt");
+    tw::HeadlessPlatform platform(home.path());
+    tw::Form1 form(platform);
+    form.rnd.seed(3);
+    form.newgame();
+    const tw::GameState first = form;
+    form.newgame();
+    const tw::GameState second = form;
+    std::string a, b, why;
+    ASSERT_TRUE(tw::savedGameBytes(first, a, why));
+    ASSERT_TRUE(tw::savedGameBytes(second, b, why));
+    ASSERT_NE(a, b);
+    ASSERT_TRUE(form.savegame("slot").ok);  // the second game
+
+    std::mt19937 gen(20261207);
+    constexpr int kKills = 200;
+    int leftovers = 0, news = 0;
+    for (int kill = 0; kill < kKills; ++kill) {
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            for (int n = 0;; ++n) {
+                static_cast<tw::GameState&>(form) = n % 2 ? second : first;
+                form.savegame("slot");
+            }
+        }
+        usleep(200 + gen() % 4000);
+        ::kill(child, SIGKILL);
+        int status = 0;
+        waitpid(child, &status, 0);
+        ASSERT_TRUE(WIFSIGNALED(status));
+        const std::string now = slurp(home / "slot");
+        ASSERT_TRUE(now == a || now == b) << "kill " << kill << ": a save of " << now.size() << " bytes";
+        tw::GameState loaded;
+        ASSERT_TRUE(tw::readSavedGame(now, loaded, why)) << why;
+        news += now == a;
+    }
+    leftovers = temporaries(home.path());
+    // The kills fell into saves: temporary files were left, and new saves did land.
+    EXPECT_GT(leftovers, 0);
+    EXPECT_GT(news, 0);
+    // The next start removes what dead saves left, and nothing else.
+    tw::files::removeStaleTemporaries(home.path());
+    EXPECT_EQ(temporaries(home.path()), 0);
+    EXPECT_TRUE(fs::exists(home / "slot"));
+    std::cout << "[ crash ] kills " << kKills << ", temporary files left by them " << leftovers << "\n";
+}
+
+bool haveStrace() { return std::system("command -v strace >/dev/null 2>&1") == 0; }
+
+// The real program's system calls while it saves: the temporary file is synced before it is
+// renamed over the save, and the folder after, so a power cut keeps the old save or the new.
+TEST(CrashSafety, ASaveIsSyncedBeforeItsRenameAndTheFolderAfter) {
+    if (!haveStrace()) GTEST_SKIP() << "strace is not installed";
+    TempDir home;
+    fs::copy_file(fs::path(TW_BINARY_DIR) / "words.txt", home / "words.txt");
+    {
+        std::ofstream in(home / "keys");
+        in << "key 40\nkey 40\nkey 13\nkey 27\nkey 40\nkey 40\nkey 40\nkey 13\ntype slot\n";
+    }
+    const std::string command = "cd " + home.path() + " && strace -f -qq -e trace=openat,fsync,fdatasync,rename,renameat," +
+                                "renameat2 -o trace " + TW_EXE + " --headless --seed 1 --home . < keys > out 2>&1";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    ASSERT_NE(slurp(home / "out").find("say: Game saved as slot."), std::string::npos);
+
+    std::istringstream trace(slurp(home / "trace"));
+    const std::regex openTemp(R"(openat\(.*\.tumblewick-\d+\.tmp".*= (\d+)$)");
+    const std::regex openFolder(R"(openat\(AT_FDCWD, "[^"]+", O_RDONLY.*O_DIRECTORY.*= (\d+)$)");
+    const std::regex sync(R"(f(?:data)?sync\((\d+)\)\s+= 0$)");
+    const std::regex renamed(R"(rename(?:at2?)?\(.*\.tumblewick-\d+\.tmp".*/slot".*= 0$)");
+    std::string tempFd, folderFd;
+    bool tempSynced = false, renamedOver = false, folderSynced = false;
+    for (std::string line; std::getline(trace, line);) {
+        std::smatch m;
+        if (std::regex_search(line, m, openTemp)) tempFd = m[1];
+        else if (renamedOver && std::regex_search(line, m, openFolder)) folderFd = m[1];
+        else if (std::regex_search(line, m, sync)) {
+            if (!renamedOver && m[1] == tempFd) tempSynced = true;
+            if (renamedOver && m[1] == folderFd) folderSynced = true;
+        } else if (std::regex_search(line, renamed)) {
+            EXPECT_TRUE(tempSynced) << "renamed before it was synced";
+            renamedOver = true;
+        }
+    }
+    EXPECT_TRUE(tempSynced);
+    EXPECT_TRUE(renamedOver);
+    EXPECT_TRUE(folderSynced);
+}
+
+}  // namespace
