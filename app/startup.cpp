@@ -71,8 +71,7 @@ void Form1::Form_Load() {
         sapivoice->setVolume(100);
         log.line("Starting program");
         if (!voiceError.empty()) log.line("error: " + voiceError);
-        rnd.seed(seedoverride ? *seedoverride
-                              : static_cast<std::uint64_t>(platform.secondsSinceMidnight() * 1000.0));
+        rnd.seed(seedoverride ? *seedoverride : static_cast<std::uint64_t>(platform.secondsSinceMidnight() * 1000.0));
         log.line("Dorvel disabled DirectSound in this version.");
         log.line("Loading JAWS Api");
         loadjaws([&log](const std::string& line) { log.line(line); });
@@ -95,8 +94,7 @@ void Form1::Form_Load() {
         if (log.isOpen()) {
             try {
                 log.line(std::string("error: ") + e.what());
-            } catch (const std::exception&) {
-            }
+            } catch (const std::exception&) {}
             log.close();
         }
         // A game that never starts must say why, to the player and to whatever started it.
@@ -107,8 +105,6 @@ void Form1::Form_Load() {
     }
 }
 
-void Form1::Form_Activate() {
-    sayit("Tumblewick, rough beta version " + version + ", by Dorvel.  Main menu.");
-}
+void Form1::Form_Activate() { sayit("Tumblewick, rough beta version " + version + ", by Dorvel.  Main menu."); }
 
 }  // namespace tw

@@ -70,8 +70,14 @@ public:
     explicit HolderTimer(Platform& platform) : platform_(platform) {}
     bool Enabled() const { return enabled_; }
     int Interval() const { return interval_; }
-    void setEnabled(bool on) { enabled_ = on; arm(); }
-    void setInterval(int ms) { interval_ = ms; arm(); }
+    void setEnabled(bool on) {
+        enabled_ = on;
+        arm();
+    }
+    void setInterval(int ms) {
+        interval_ = ms;
+        arm();
+    }
 
 private:
     void arm() { platform_.setTimer(enabled_ && interval_ > 0 ? interval_ : 0); }
@@ -131,7 +137,7 @@ public:
     void speakBox(const std::string& text, bool promptSpoken) override;
 
     // Helpers shared by several operations.
-    int helditem() const;                         // last item whose room is 0; 0 if none
+    int helditem() const;                             // last item whose room is 0; 0 if none
     int itematspot(int room, int spot, int n) const;  // the n-th item at a place; 0 if none
     std::string programpath(const std::string& name) const;
     // Reads progress.ini; says what was wrong when it could not be read.

@@ -11,27 +11,36 @@ namespace tw {
 namespace {
 
 // Windows-1252 bytes 0x80..0x9F; 0 where the code page has no character.
-constexpr std::array<char32_t, 32> kHigh = {
-    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0,      0x017D, 0,
-    0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
+constexpr std::array<char32_t, 32> kHigh = {0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                            0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0,      0x017D, 0,
+                                            0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                            0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
 
 // Decodes one code point; malformed bytes decode as themselves (Latin-1), so nothing is lost.
 char32_t decodeOne(std::string_view s, std::size_t& i) {
     const auto b = static_cast<unsigned char>(s[i]);
     int extra = 0;
     char32_t cp = b;
-    if (b >= 0xF0 && b < 0xF8) { extra = 3; cp = b & 0x07; }
-    else if (b >= 0xE0 && b < 0xF0) { extra = 2; cp = b & 0x0F; }
-    else if (b >= 0xC2 && b < 0xE0) { extra = 1; cp = b & 0x1F; }
+    if (b >= 0xF0 && b < 0xF8) {
+        extra = 3;
+        cp = b & 0x07;
+    } else if (b >= 0xE0 && b < 0xF0) {
+        extra = 2;
+        cp = b & 0x0F;
+    } else if (b >= 0xC2 && b < 0xE0) {
+        extra = 1;
+        cp = b & 0x1F;
+    }
     if (extra == 0 || i + static_cast<std::size_t>(extra) >= s.size()) {
         ++i;
         return b;
     }
     for (int k = 1; k <= extra; ++k) {
         const auto c = static_cast<unsigned char>(s[i + k]);
-        if ((c & 0xC0) != 0x80) { ++i; return b; }
+        if ((c & 0xC0) != 0x80) {
+            ++i;
+            return b;
+        }
         cp = (cp << 6) | (c & 0x3F);
     }
     i += extra + 1;
@@ -60,11 +69,16 @@ char32_t upper(char32_t cp) {
     if (cp >= 'a' && cp <= 'z') return cp - 32;
     if (cp >= 0xE0 && cp <= 0xFE && cp != 0xF7) return cp - 32;
     switch (cp) {
-        case 0xFF: return 0x178;
-        case 0x161: return 0x160;
-        case 0x153: return 0x152;
-        case 0x17E: return 0x17D;
-        default: return cp;
+        case 0xFF:
+            return 0x178;
+        case 0x161:
+            return 0x160;
+        case 0x153:
+            return 0x152;
+        case 0x17E:
+            return 0x17D;
+        default:
+            return cp;
     }
 }
 
@@ -169,7 +183,8 @@ std::string joinLines(const std::vector<std::string>& lines) {
 
 std::size_t lineCountBound(std::string_view bytes) {
     return static_cast<std::size_t>(std::count(bytes.begin(), bytes.end(), '\n') +
-                                    std::count(bytes.begin(), bytes.end(), '\r')) + 1;
+                                    std::count(bytes.begin(), bytes.end(), '\r')) +
+           1;
 }
 
 bool readFileBytes(const std::string& path, std::string& bytes) {

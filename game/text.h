@@ -57,8 +57,7 @@ bool replaceFileBytes(const std::string& path, std::string_view bytes, std::stri
 
 // The game's text files: lines decoded from Windows-1252; nullopt when unreadable or larger
 // than the bounds given.
-std::optional<std::vector<std::string>> readTextFile(const std::string& path,
-                                                     std::size_t maxBytes = kMaxWordListBytes,
+std::optional<std::vector<std::string>> readTextFile(const std::string& path, std::size_t maxBytes = kMaxWordListBytes,
                                                      std::size_t maxLines = kMaxWordListLines);
 bool writeTextFile(const std::string& path, const std::vector<std::string>& lines);
 

@@ -31,9 +31,12 @@ void Form1::infokeys(int KeyCode) {
             sayit(lastswaps.empty() ? std::string("No swaps yet.") : lastswaps);
             break;
         case 'B':
-            if (questsdone == 0) sayit("You have not completed any tasks yet.");
-            else if (questsdone == 1) sayit("You have completed 1 task.");
-            else sayit("You have completed " + std::to_string(questsdone) + " tasks.");
+            if (questsdone == 0)
+                sayit("You have not completed any tasks yet.");
+            else if (questsdone == 1)
+                sayit("You have completed 1 task.");
+            else
+                sayit("You have completed " + std::to_string(questsdone) + " tasks.");
             break;
         default:
             break;

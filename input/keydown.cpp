@@ -57,8 +57,10 @@ void Form1::dispatchkey(int KeyCode, int Shift) {
             --menupos;
             if (menupos == 0) menupos = -1;
         }
-        if (menu == 1) mainmenukeys(KeyCode);
-        else if (menu == 2) pagemenukeys(KeyCode, howtopages.data(), static_cast<int>(howtopages.size()), "Previous menu");
+        if (menu == 1)
+            mainmenukeys(KeyCode);
+        else if (menu == 2)
+            pagemenukeys(KeyCode, howtopages.data(), static_cast<int>(howtopages.size()), "Previous menu");
         else if (menu == 3)
             pagemenukeys(KeyCode, endingpages.data(), static_cast<int>(endingpages.size()), "Return to the main menu.");
         return;
@@ -149,8 +151,9 @@ void Form1::playgame() {
     sayit("You have arrived at Dorvel's house.  Press Q, to hear your first task.");
     newgame();
     if (!wordsok) {
-        sayit("The word list, words.txt, could not be read, so Dorvel's words will not change in this game.  "
-              "Press Q, to hear your first task.");
+        sayit(
+            "The word list, words.txt, could not be read, so Dorvel's words will not change in this game.  "
+            "Press Q, to hear your first task.");
     }
 }
 

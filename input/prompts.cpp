@@ -10,7 +10,7 @@ namespace {
 
 // The game's own files and folders, which a saved game must never replace.
 constexpr std::array<const char*, 9> kReserved = {
-    "words.txt", "progress.ini", "lasttask.txt", "debuglog.txt", "myversion.txt",
+    "words.txt", "progress.ini", "lasttask.txt",   "debuglog.txt", "myversion.txt",
     "sounds",    "tumblewick",   "tumblewick.exe", "award.wav",
 };
 
@@ -32,7 +32,8 @@ const char* kUnusable =
 
 void Form1::saveprompt() {
     if (speechmode == 0) sayit("Type the file name you wish to save to, and press Enter.  Leave blank to cancel.");
-    const std::string name = platform.inputBox("Type the file name you wish to save to.  Leave blank to cancel.", "Save game");
+    const std::string name =
+        platform.inputBox("Type the file name you wish to save to.  Leave blank to cancel.", "Save game");
     if (name.empty()) {
         sayit("Save canceled.");
         return;
@@ -55,7 +56,8 @@ void Form1::saveprompt() {
 
 void Form1::loadprompt() {
     if (speechmode == 0) sayit("Type the file name you wish to load, and press Enter.  Leave blank to cancel.");
-    const std::string name = platform.inputBox("Type the file name you wish to load.  Leave blank to cancel.", "Load game");
+    const std::string name =
+        platform.inputBox("Type the file name you wish to load.  Leave blank to cancel.", "Load game");
     if (name.empty()) {
         sayit("Load canceled.");
         return;

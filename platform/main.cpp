@@ -42,7 +42,8 @@ int main(int argc, char** argv) {
     std::uint64_t seed = 0;
     std::string home;
     std::string speechWav;
-    app.add_flag("--headless", headless, "Run without a terminal: commands on standard input, events on standard output");
+    app.add_flag("--headless", headless,
+                 "Run without a terminal: commands on standard input, events on standard output");
     auto* seedOption = app.add_option("--seed", seed, "Seed the random generator instead of the time of day");
     app.add_option("--home", home, "The program's folder (words.txt, sounds, progress.ini, saved games)");
     app.add_flag("--jaws", jaws, "Headless: the screen-reader object can be created");

@@ -42,8 +42,7 @@ public:
 
     int count(const std::string& what, int low, int high) {
         const int n = number(what);
-        if (n < low || n > high)
-            throw Damaged{what + " is not between " + num(low) + " and " + num(high)};
+        if (n < low || n > high) throw Damaged{what + " is not between " + num(low) + " and " + num(high)};
         return n;
     }
 
@@ -52,8 +51,7 @@ public:
         const int n = number(what);
         if (n < 0) throw Damaged{what + " is below 0"};
         const std::size_t rest = lines_.size() - pos_;
-        if (static_cast<std::size_t>(n) + linesAfter > rest)
-            throw Damaged{what + " is more than the file holds"};
+        if (static_cast<std::size_t>(n) + linesAfter > rest) throw Damaged{what + " is more than the file holds"};
         return n;
     }
 
@@ -120,23 +118,19 @@ void checkPlayable(const GameState& g) {
             ++inHand;
             continue;
         }
-        if (room < 1 || room > kMaxRooms)
-            throw Damaged{"item " + num(i) + " lies in a room that does not exist"};
-        if (!placeExists(g, room, spot))
-            throw Damaged{"item " + num(i) + " lies at a spot that does not exist"};
+        if (room < 1 || room > kMaxRooms) throw Damaged{"item " + num(i) + " lies in a room that does not exist"};
+        if (!placeExists(g, room, spot)) throw Damaged{"item " + num(i) + " lies at a spot that does not exist"};
     }
     if (inHand == 0) throw Damaged{"no item is in the hand"};
     if (inHand > 1) throw Damaged{"more than one item is in the hand"};
 
     if (g.curroom < 1 || g.curroom > kMaxRooms) throw Damaged{"the current room does not exist"};
-    if (g.curspot < 0 || g.curspot > g.spotcount[g.curroom])
-        throw Damaged{"the current spot does not exist"};
+    if (g.curspot < 0 || g.curspot > g.spotcount[g.curroom]) throw Damaged{"the current spot does not exist"};
     if (g.curitem < 0 || g.curitem > g.itemcount) throw Damaged{"the current item does not exist"};
 
     if (g.questitem < 1 || g.questitem > g.itemcount) throw Damaged{"the task's item does not exist"};
     if (g.questroom < 1 || g.questroom > g.roomcount) throw Damaged{"the task's room does not exist"};
-    if (g.questspot < 1 || g.questspot > g.spotcount[g.questroom])
-        throw Damaged{"the task's spot does not exist"};
+    if (g.questspot < 1 || g.questspot > g.spotcount[g.questroom]) throw Damaged{"the task's spot does not exist"};
 
     // Choosing the next task draws until it finds an item that lies somewhere and a new place
     // for it among the rooms that tasks use. The player can move every item onto one place, so

@@ -83,8 +83,7 @@ FileResult Form1::savegame(const std::string& tempm) {
     std::string why;
     // Everything is built before the file is touched, so a refusal writes nothing.
     if (!savedGameBytes(*this, bytes, why)) return {false, why};
-    if (!replaceFileBytes(programpath(tempm), bytes, why))
-        return {false, "the file cannot be written: " + why};
+    if (!replaceFileBytes(programpath(tempm), bytes, why)) return {false, "the file cannot be written: " + why};
     return {true, ""};
 }
 

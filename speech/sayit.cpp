@@ -12,8 +12,7 @@ void Form1::sayit(const std::string& tempm) {
     if (speechmode == 0) {
         try {
             if (sapivoice) sapivoice->speak(tempm, kSpeakAsyncPurge);
-        } catch (const std::exception&) {
-        }
+        } catch (const std::exception&) {}
     }
     if (speechmode == 1 || speechmode == 2) {
         // The title must change for the screen reader to speak, also for the same text twice.
@@ -41,8 +40,7 @@ void Form1::sayit(const std::string& tempm) {
             } else if (sapivoice) {
                 sapivoice->speak(tempm, kSpeakAsyncPurge);
             }
-        } catch (const std::exception&) {
-        }
+        } catch (const std::exception&) {}
     }
 }
 
@@ -60,11 +58,12 @@ void Form1::speakBox(const std::string& text, bool promptSpoken) {
     try {
         if (speechmode == 0 && !promptSpoken && sapivoice) sapivoice->speak(text, kSpeakAsyncPurge);
         if (speechmode == 3) {
-            if (jawsobj) jawsobj->SayString(text, false);
-            else if (sapivoice && !promptSpoken) sapivoice->speak(text, kSpeakAsyncPurge);
+            if (jawsobj)
+                jawsobj->SayString(text, false);
+            else if (sapivoice && !promptSpoken)
+                sapivoice->speak(text, kSpeakAsyncPurge);
         }
-    } catch (const std::exception&) {
-    }
+    } catch (const std::exception&) {}
 }
 
 void Form1::loadjaws(const std::function<void(const std::string&)>& startuplog) {

@@ -10,8 +10,8 @@ namespace {
 enum class Relation { none, up, down, allup, alldown };
 
 int level(int room) {
-    if (room >= 1 && room <= 7) return 0;  // main level
-    if (room == 8) return 1;               // upstairs
+    if (room >= 1 && room <= 7) return 0;    // main level
+    if (room == 8) return 1;                 // upstairs
     if (room == 9 || room == 10) return -1;  // downstairs
     return 2;
 }
@@ -59,13 +59,19 @@ const std::array<PlainClause, 9> kPlain = {{
 
 // Level fragments for phrase numbers 10..17, by relation: down, up, all the way down, all the way up.
 const std::array<std::array<const char*, 4>, 8> kLevel = {{
-    {"head downstairs and get the ", "head upstairs and get the ", "head all the way downstairs and get the ", "head all the way  upstairs and get the "},
-    {"head down, and get the ", "head up, and get the ", "head all the way  down, and get the ", "head all the way  up, and get the "},
-    {"head downstairs and grab the ", "head upstairs and grab the ", "head all the way  downstairs and grab the ", "head all the way  upstairs and grab the "},
-    {"head down, and grab the ", "head up, and grab the ", "head all the way  down, and grab the ", "head all the way  up, and grab the "},
-    {"go downstairs and get the ", "go upstairs and get the ", "go downstairs and get the ", "go upstairs and get the "},
+    {"head downstairs and get the ", "head upstairs and get the ", "head all the way downstairs and get the ",
+     "head all the way  upstairs and get the "},
+    {"head down, and get the ", "head up, and get the ", "head all the way  down, and get the ",
+     "head all the way  up, and get the "},
+    {"head downstairs and grab the ", "head upstairs and grab the ", "head all the way  downstairs and grab the ",
+     "head all the way  upstairs and grab the "},
+    {"head down, and grab the ", "head up, and grab the ", "head all the way  down, and grab the ",
+     "head all the way  up, and grab the "},
+    {"go downstairs and get the ", "go upstairs and get the ", "go downstairs and get the ",
+     "go upstairs and get the "},
     {"go down, and get the ", "go up, and get the ", "go down, and get the ", "go up, and get the "},
-    {"go downstairs and grab the ", "go upstairs and grab the ", "go downstairs and grab the ", "go upstairs and grab the "},
+    {"go downstairs and grab the ", "go upstairs and grab the ", "go downstairs and grab the ",
+     "go upstairs and grab the "},
     {"go down, and grab the ", "go up, and grab the ", "go down, and grab the ", "go up, and grab the "},
 }};
 
@@ -73,11 +79,16 @@ const std::array<const char*, 4> kLeadIns = {", then put it ", ", then place it 
 
 int relationColumn(Relation r) {
     switch (r) {
-        case Relation::down: return 0;
-        case Relation::up: return 1;
-        case Relation::alldown: return 2;
-        case Relation::allup: return 3;
-        case Relation::none: break;
+        case Relation::down:
+            return 0;
+        case Relation::up:
+            return 1;
+        case Relation::alldown:
+            return 2;
+        case Relation::allup:
+            return 3;
+        case Relation::none:
+            break;
     }
     return -1;
 }

@@ -23,20 +23,32 @@ std::string readFile(const std::string& path) {
 
 TEST(Pages, HowToAndEndingPagesOpenAsWritten) {
     const std::array<const char*, 13> howto = {
-        "Tumblewick, is an insane game", "You have been hired to help a man organize his house.",
-        "The shoes you want to buy are so friking amazing!", "Within Dorvel's house, there are 10 rooms.",
-        "For example, if you went in to the bathroom", "Some locations will have only a single item",
-        "To advance in the game, you must perform tasks", "There are 2 things that make this game difficult.",
+        "Tumblewick, is an insane game",
+        "You have been hired to help a man organize his house.",
+        "The shoes you want to buy are so friking amazing!",
+        "Within Dorvel's house, there are 10 rooms.",
+        "For example, if you went in to the bathroom",
+        "Some locations will have only a single item",
+        "To advance in the game, you must perform tasks",
+        "There are 2 things that make this game difficult.",
         "The other challenge, is that your employer is slowly going insane.",
         "With each task completed, a single common word will be swapped out",
-        "Only the tasks spoken by Dorvel will be jumbled", "At any time, press Z, to hear your current status.",
+        "Only the tasks spoken by Dorvel will be jumbled",
+        "At any time, press Z, to hear your current status.",
         "I don't have the slightest idea how far a person can get in this game."};
-    const std::array<const char*, 9> ending = {
-        "With the placement of this final item, ", "As you survey the room, ", "Men in white coats enter the home.",
-        "After being fastened, securely, ", "Before stepping up in to the van, ", "The men help Dorvel up into the van, ",
-        "Looking back on that day, ", "In hind sight, perhaps Dorvel did you a favor.", "So things turned out for the best, "};
-    for (std::size_t i = 0; i < howto.size(); ++i) EXPECT_EQ(tw::howtopages[i].rfind(howto[i], 0), 0u) << tw::howtopages[i];
-    for (std::size_t i = 0; i < ending.size(); ++i) EXPECT_EQ(tw::endingpages[i].rfind(ending[i], 0), 0u) << tw::endingpages[i];
+    const std::array<const char*, 9> ending = {"With the placement of this final item, ",
+                                               "As you survey the room, ",
+                                               "Men in white coats enter the home.",
+                                               "After being fastened, securely, ",
+                                               "Before stepping up in to the van, ",
+                                               "The men help Dorvel up into the van, ",
+                                               "Looking back on that day, ",
+                                               "In hind sight, perhaps Dorvel did you a favor.",
+                                               "So things turned out for the best, "};
+    for (std::size_t i = 0; i < howto.size(); ++i)
+        EXPECT_EQ(tw::howtopages[i].rfind(howto[i], 0), 0u) << tw::howtopages[i];
+    for (std::size_t i = 0; i < ending.size(); ++i)
+        EXPECT_EQ(tw::endingpages[i].rfind(ending[i], 0), 0u) << tw::endingpages[i];
 }
 
 TEST(Pages, LastEndingPageRepeatsTheFarewellAndEndsTheGame) {
@@ -82,8 +94,8 @@ TEST(AwardChime, IsAShortCleanPcmWave) {
     // RIFF header, then fmt: PCM, mono, 22050 Hz, 44100 bytes a second, 2-byte frames of 16 bits; then the samples.
     EXPECT_EQ(b.substr(0, 4) + b.substr(8, 8) + b.substr(36, 4), "RIFFWAVEfmt data");
     EXPECT_EQ(le(b, 4, 4), b.size() - 8);
-    EXPECT_EQ((std::array<std::uint32_t, 7>{le(b, 16, 4), le(b, 20, 2), le(b, 22, 2), le(b, 24, 4), le(b, 28, 4), le(b, 32, 2),
-                                            le(b, 34, 2)}),
+    EXPECT_EQ((std::array<std::uint32_t, 7>{le(b, 16, 4), le(b, 20, 2), le(b, 22, 2), le(b, 24, 4), le(b, 28, 4),
+                                            le(b, 32, 2), le(b, 34, 2)}),
               (std::array<std::uint32_t, 7>{16, 1, 1, 22050, 44100, 2, 16}));
     ASSERT_EQ(le(b, 40, 4), b.size() - 44);
     const double seconds = static_cast<double>(b.size() - 44) / 44100.0;

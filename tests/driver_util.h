@@ -97,9 +97,9 @@ struct DriverDirs {
         const std::string io = root.file(std::to_string(++counter));
         writeBytes(io + ".in", input);
         const std::string command = "cd " + shellQuoted(run) + " && " + shellQuoted(TW_EXE) + " --headless --home " +
-                                    shellQuoted(homeFolder.empty() ? home : homeFolder) + " " + extraArgs +
-                                    " < " + shellQuoted(io + ".in") + " > " + shellQuoted(io + ".out") +
-                                    " 2> " + shellQuoted(io + ".err");
+                                    shellQuoted(homeFolder.empty() ? home : homeFolder) + " " + extraArgs + " < " +
+                                    shellQuoted(io + ".in") + " > " + shellQuoted(io + ".out") + " 2> " +
+                                    shellQuoted(io + ".err");
         const int status = std::system(command.c_str());
         EXPECT_TRUE(status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0)
             << "status " << status << ": " << readBytes(io + ".err").value_or("");

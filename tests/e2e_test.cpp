@@ -1,4 +1,5 @@
-// tests/e2e_test.cpp: a bot plays a whole game through the real headless binary, choosing every key only from what it hears.
+// tests/e2e_test.cpp: a bot plays a whole game through the real headless binary, choosing every key only from what it
+// hears.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -80,7 +81,8 @@ struct Bot {
     }
     void send(int code) {
         const std::string data = "key " + std::to_string(code) + "\n";
-        expect(::write(in_[1], data.data(), data.size()) == static_cast<ssize_t>(data.size()), "the game stopped reading keys");
+        expect(::write(in_[1], data.data(), data.size()) == static_cast<ssize_t>(data.size()),
+               "the game stopped reading keys");
     }
     // The next output line, read byte by byte; nothing once the output has ended.
     std::optional<std::string> line() {
@@ -125,13 +127,15 @@ struct Bot {
     // Goes to a place and hears the room, the spot and its items, in key order; false when the
     // room has no such spot.
     bool look(const Place& p, Texts& items) {
-        const Texts said = house({p.first == 10 ? '0' : '0' + p.first, "WERTYUI"[p.second - 1], 'A', 'S', 'D', 'F', 'G', 'H', 'J'});
+        const Texts said =
+            house({p.first == 10 ? '0' : '0' + p.first, "WERTYUI"[p.second - 1], 'A', 'S', 'D', 'F', 'G', 'H', 'J'});
         expect(said.size() == 9, "walking gave " + ::testing::PrintToString(said));
         roomName_[p.first] = between(said[0], "You're in ", ".");
         if (said[1].empty()) return false;
         phrase_[p] = between(said[1], "You look ", ", in the " + roomName_[p.first]);
         items.clear();
-        for (int n = 2; n < 9 && !said[n].empty(); ++n) items.push_back(between(said[n], "You see the ", " " + phrase_[p] + "."));
+        for (int n = 2; n < 9 && !said[n].empty(); ++n)
+            items.push_back(between(said[n], "You see the ", " " + phrase_[p] + "."));
         return true;
     }
 
@@ -153,14 +157,18 @@ struct Bot {
         expect(look(place, items) && !items.empty(), "nothing to take " + phrase_[place]);
         std::size_t n = 0;
         for (std::size_t k = items.size(); k > 0; --k) {
-            expect(where_.count(items[k - 1]) && where_[items[k - 1]] == place, "the " + items[k - 1] + " was not left there");
+            expect(where_.count(items[k - 1]) && where_[items[k - 1]] == place,
+                   "the " + items[k - 1] + " was not left there");
             if (wanted.empty() || items[k - 1] == wanted) n = k;
         }
         expect(n > 0, "the " + wanted + " is not where the bot left it");
         const Texts said = house({"ASDFGHJ"[n - 1], 13});
-        const std::string swapped = "You have set the " + held_ + " down " + phrase_[place] + ", and picked up the " + items[n - 1] + ".";
-        expect(said.size() >= 2 && said[1] == swapped, "expected [" + swapped + "], heard " + ::testing::PrintToString(said));
-        expect(hand_ == "You are holding the " + items[n - 1] + "." || hand_ == "Return to the main menu.", "C gave: " + hand_);
+        const std::string swapped =
+            "You have set the " + held_ + " down " + phrase_[place] + ", and picked up the " + items[n - 1] + ".";
+        expect(said.size() >= 2 && said[1] == swapped,
+               "expected [" + swapped + "], heard " + ::testing::PrintToString(said));
+        expect(hand_ == "You are holding the " + items[n - 1] + "." || hand_ == "Return to the main menu.",
+               "C gave: " + hand_);
         where_[held_] = place;
         held_ = items[n - 1];
         where_[held_] = {0, 0};
@@ -188,13 +196,15 @@ struct Bot {
     // Reads the word changes of a completion message, which must be in their exact form.
     void takeCompletion(int number, const std::string& message) {
         const int count = number <= 10 ? 1 : number <= 30 ? 2 : 3;
-        std::string form = "You have completed " + (number == 1 ? "your first task" : std::to_string(number) + " tasks") +
+        std::string form = "You have completed " +
+                           (number == 1 ? "your first task" : std::to_string(number) + " tasks") +
                            "\\.  Dorvel has gone a little bit more insane\\.  ";
         for (int k = 1; k <= count; ++k)
-            form += std::string(k > 1 && k == count ? "And the" : "The") + " word, (.+?), will now be replaced with, (.+?)" +
-                    (k > 1 && k == count ? "\\." : "\\.  ");
+            form += std::string(k > 1 && k == count ? "And the" : "The") +
+                    " word, (.+?), will now be replaced with, (.+?)" + (k > 1 && k == count ? "\\." : "\\.  ");
         std::smatch m;
-        expect(std::regex_match(message, m, std::regex(form + "  Press Q, to hear your next task\\.")), "changes: " + message);
+        expect(std::regex_match(message, m, std::regex(form + "  Press Q, to hear your next task\\.")),
+               "changes: " + message);
         for (int k = 1; k <= count; ++k) pairs_.push_back({m[2 * k - 1], m[2 * k]});
     }
 
@@ -213,9 +223,10 @@ TEST(EndToEnd, ABotPlaysAWholeGameByEar) {
     driver::writeBytes(home.file("words.txt"), driver::readBytes(TW_BINARY_DIR "/words.txt").value_or(""));
     Bot bot(home.path(), "27");
     try {
-        EXPECT_EQ(bot.menu({40, 40, 13}, 1), (Texts{"Tumblewick, rough beta version 0.6b, by Dorvel.  Main menu.", "How to play",
-                                                    "Play the game", "You have arrived at Dorvel's house.  Press Q, to hear your first "
-                                                    "task."}));
+        EXPECT_EQ(bot.menu({40, 40, 13}, 1),
+                  (Texts{"Tumblewick, rough beta version 0.6b, by Dorvel.  Main menu.", "How to play", "Play the game",
+                         "You have arrived at Dorvel's house.  Press Q, to hear your first "
+                         "task."}));
         bot.explore();
         EXPECT_EQ(bot.where_.size(), 51u);
         for (int number = 1; number <= 40; ++number) {
@@ -223,8 +234,10 @@ TEST(EndToEnd, ABotPlaysAWholeGameByEar) {
             const Texts after = bot.playTask(number);
             ASSERT_EQ(after.size(), 2u) << "task " << number << ": " << ::testing::PrintToString(after);
             EXPECT_EQ(after[0], "sound: " + home.path() + "/sounds/award.wav");
-            if (number < 40) bot.takeCompletion(number, after[1]);
-            else EXPECT_EQ(after[1], "Congradulations, you have won!  Use the arrow keys to hear your final message.");
+            if (number < 40)
+                bot.takeCompletion(number, after[1]);
+            else
+                EXPECT_EQ(after[1], "Congradulations, you have won!  Use the arrow keys to hear your final message.");
         }
         EXPECT_EQ(bot.pairs_.size(), 10u * 1 + 20u * 2 + 9u * 3);
         // The ending story page by page, back to the main menu, and Exit.
@@ -235,11 +248,14 @@ TEST(EndToEnd, ABotPlaysAWholeGameByEar) {
         // Nothing more is said; the game ends by itself, with its input still open.
         while (const auto line = bot.line()) EXPECT_FALSE(line->starts_with("say: ")) << *line;
         int status = -1;
-        EXPECT_TRUE(::waitpid(std::exchange(bot.pid_, -1), &status, 0) > 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+        EXPECT_TRUE(::waitpid(std::exchange(bot.pid_, -1), &status, 0) > 0 && WIFEXITED(status) &&
+                    WEXITSTATUS(status) == 0)
+            << status;
     } catch (const std::runtime_error& failure) {
         const auto& heard = bot.transcript;
         FAIL() << failure.what() << "\nthe last lines from the game: "
-               << ::testing::PrintToString(Texts(heard.end() - std::min<std::ptrdiff_t>(25, std::ssize(heard)), heard.end()));
+               << ::testing::PrintToString(
+                      Texts(heard.end() - std::min<std::ptrdiff_t>(25, std::ssize(heard)), heard.end()));
     }
     EXPECT_EQ(driver::readBytes(home.file("progress.ini")).value_or("<none>"), " 1 \r\n 3 \r\n 40 \r\n");
 }

@@ -41,7 +41,9 @@ DriverRun runDriver(const DriverDirs& dirs, const std::string& input, const std:
             WIFEXITED(status) ? WEXITSTATUS(status) : -1};
 }
 
-bool said(const DriverRun& run, const std::string& text) { return run.out.find("say: " + text + "\n") != std::string::npos; }
+bool said(const DriverRun& run, const std::string& text) {
+    return run.out.find("say: " + text + "\n") != std::string::npos;
+}
 
 // From the main menu: "Play the game".
 const std::string kPlay = "key 40\nkey 40\nkey 13\n";
@@ -55,15 +57,17 @@ void copyWords(const DriverDirs& dirs) { fs::copy_file(TW_BINARY_DIR "/words.txt
 TEST(Faults, AHouseWhoseTasksCouldRunOutIsRefusedNotPlayedIntoAHang) {
     DriverDirs dirs;
     copyWords(dirs);
-    Lines lines = {"0.6b", " 1 ", " 0 ", " 0 ", " 3 ", "a", " 0 ", " 0 ", "b", " 1 ", " 1 ", "c", " 2 ", " 1 ",
-                   " 1 ", "R1", " 1 ", "s1", "R2", " 1 ", "s2"};
+    Lines lines = {"0.6b", " 1 ", " 0 ", " 0 ", " 3 ", "a",   " 0 ", " 0 ", "b",   " 1 ", " 1 ",
+                   "c",    " 2 ", " 1 ", " 1 ", "R1",  " 1 ", "s1",  "R2",  " 1 ", "s2"};
     for (int r = 3; r <= 10; ++r) lines.insert(lines.end(), {"", " 0 "});
     lines.insert(lines.end(), {" 0 ", " 0 ", "", "q", " 1 ", " 1 ", " 1 ", " 0 ", " 0 "});
     writeBytes(dirs.homeFile("hang"), joinLines(lines));
-    const DriverRun run = runDriver(dirs, loadKeys("hang") + "key 27\nkey 50\nkey 87\nkey 65\nkey 17 2\nkey 192 2\nkey 13\n");
+    const DriverRun run =
+        runDriver(dirs, loadKeys("hang") + "key 27\nkey 50\nkey 87\nkey 65\nkey 17 2\nkey 192 2\nkey 13\n");
     EXPECT_EQ(run.status, 0);
-    EXPECT_TRUE(said(run, "That file could not be loaded: a task needs at least two spots in the rooms that tasks "
-                          "use.  Nothing has changed."))
+    EXPECT_TRUE(said(run,
+                     "That file could not be loaded: a task needs at least two spots in the rooms that tasks "
+                     "use.  Nothing has changed."))
         << run.out;
 }
 
@@ -91,17 +95,20 @@ TEST(Faults, FilesOfAnySizeAreAnsweredAndRefused) {
     writeBytes(dirs.homeFile("huge"), std::string(50 * 1024 * 1024, '\n'));
     writeBytes(dirs.homeFile("lines"), std::string(kMaxSaveBytes, '\n'));
     const DriverRun run = runDriver(dirs, loadKeys("huge") + "key 13\ntype lines\n");
-    EXPECT_TRUE(said(run, "That file could not be loaded: the file cannot be read: it is larger than 2048 KB.  "
-                          "Nothing has changed."))
+    EXPECT_TRUE(said(run,
+                     "That file could not be loaded: the file cannot be read: it is larger than 2048 KB.  "
+                     "Nothing has changed."))
         << run.out;
-    EXPECT_TRUE(said(run, "That file could not be loaded: the file has too many lines for a saved game.  "
-                          "Nothing has changed."))
+    EXPECT_TRUE(said(run,
+                     "That file could not be loaded: the file has too many lines for a saved game.  "
+                     "Nothing has changed."))
         << run.out;
     // A word list past its bound is a list that cannot be read: the game says so and plays on.
     writeBytes(dirs.homeFile("words.txt"), std::string(kMaxWordListBytes + 1, 'w'));
     const DriverRun play = runDriver(dirs, kPlay);
-    EXPECT_TRUE(said(play, "The word list, words.txt, could not be read, so Dorvel's words will not change in this "
-                           "game.  Press Q, to hear your first task."))
+    EXPECT_TRUE(said(play,
+                     "The word list, words.txt, could not be read, so Dorvel's words will not change in this "
+                     "game.  Press Q, to hear your first task."))
         << play.out;
 }
 
@@ -110,7 +117,8 @@ TEST(Faults, SettingsThatCannotBeKeptAreToldBeforeTheEnd) {
     fs::create_directory(dirs.homeFile("progress.ini"));  // nothing can be renamed over a folder
     const DriverRun run = runDriver(dirs, "key 38\nkey 13\n");
     EXPECT_EQ(run.status, 0);
-    const std::string told = "say: Your speech settings and record could not be saved in progress.ini: is a directory.\n";
+    const std::string told =
+        "say: Your speech settings and record could not be saved in progress.ini: is a directory.\n";
     const auto at = run.out.find(told);
     ASSERT_NE(at, std::string::npos) << run.out;
     EXPECT_EQ(run.out.find("say: ", at + 1), std::string::npos);  // the last word before the end
@@ -122,7 +130,8 @@ TEST(Faults, AStartThatCannotWriteItsLogSaysWhyAndFails) {
     DriverDirs dirs;
     fs::create_directory(dirs.run + "/debuglog.txt");
     const DriverRun run = runDriver(dirs, "key 13\n");
-    const std::string why = "Tumblewick cannot start: debuglog.txt cannot be written in the current folder: Is a directory.";
+    const std::string why =
+        "Tumblewick cannot start: debuglog.txt cannot be written in the current folder: Is a directory.";
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, why + "\n");
     EXPECT_EQ(run.out, "box: " + why + "\n");
@@ -162,7 +171,8 @@ TEST(Faults, LeftoversOfDeadSavesGoLiveOnesStayAndLongNamesWork) {
     copyWords(dirs);
     const std::string dead = ".tumblewick-" + std::to_string(deadPid()) + ".tmp";
     const std::string live = ".tumblewick-" + std::to_string(static_cast<long>(getpid())) + ".tmp";
-    for (const std::string& name : {dead, live, std::string(".tumblewick-x.tmp")}) writeBytes(dirs.homeFile(name), "part");
+    for (const std::string& name : {dead, live, std::string(".tumblewick-x.tmp")})
+        writeBytes(dirs.homeFile(name), "part");
     const std::string longName(255, 'n');
     const DriverRun run = runDriver(dirs, kPlay + "key 27\nkey 40\nkey 40\nkey 40\nkey 13\ntype " + longName + "\n");
     EXPECT_TRUE(said(run, "Game saved as " + longName + ".  Press escape to return to the game.")) << run.out;

@@ -1,4 +1,5 @@
-// tests/form_fixture.h: shared helpers for the quest, swap, new-game and text tests: a scratch folder and a headless game.
+// tests/form_fixture.h: shared helpers for the quest, swap, new-game and text tests: a scratch folder and a headless
+// game.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -19,13 +20,17 @@ struct ScratchFolder {
     ScratchFolder() {
         if (::mkdtemp(path.data()) == nullptr) ADD_FAILURE() << "mkdtemp failed for " << path;
     }
-    ~ScratchFolder() { std::error_code ec; std::filesystem::remove_all(path, ec); }
+    ~ScratchFolder() {
+        std::error_code ec;
+        std::filesystem::remove_all(path, ec);
+    }
     ScratchFolder(const ScratchFolder&) = delete;
 
     std::string file(const std::string& name) const { return path + "/" + name; }
     void write(const std::string& name, std::string_view bytes) const {
         std::ofstream out(file(name), std::ios::binary | std::ios::trunc);
-        ASSERT_TRUE(out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()))) << "cannot write " << file(name);
+        ASSERT_TRUE(out.write(bytes.data(), static_cast<std::streamsize>(bytes.size())))
+            << "cannot write " << file(name);
     }
 
     std::string path = (std::filesystem::temp_directory_path() / "tw_form_XXXXXX").string();

@@ -1,4 +1,5 @@
-// tests/keys_util.h: helpers for the key tests: a timed headless platform, a started game, keys typed on the virtual clock.
+// tests/keys_util.h: helpers for the key tests: a timed headless platform, a started game, keys typed on the virtual
+// clock.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -41,8 +42,8 @@ public:
 // The key a character of a key string stands for: letters and digits themselves; v ^ < > the
 // arrows, e Enter, x Escape, t Tab, + - Page Up and Down, c Ctrl, s Shift, a Alt, # 233, ` grave.
 inline int keyCode(char c) {
-    const int codes[] = {key::Down, key::Up, key::Left, key::Right, key::Enter, key::Escape, key::Tab,
-                         key::PageUp, key::PageDown, key::Ctrl, key::Shift, key::Alt, 233, key::Grave};
+    const int codes[] = {key::Down,   key::Up,       key::Left, key::Right, key::Enter, key::Escape, key::Tab,
+                         key::PageUp, key::PageDown, key::Ctrl, key::Shift, key::Alt,   233,         key::Grave};
     const auto at = std::string("v^<>ext+-csa#`").find(c);
     return at == std::string::npos ? c : codes[at];
 }
@@ -97,7 +98,9 @@ protected:
         return said.empty() ? Texts{"<nothing said>"} : said;
     }
     // Main menu: How to play, Play the game; the game starts in the house.
-    void startGame() { ASSERT_EQ(type("vve").back(), "You have arrived at Dorvel's house.  Press Q, to hear your first task."); }
+    void startGame() {
+        ASSERT_EQ(type("vve").back(), "You have arrived at Dorvel's house.  Press Q, to hear your first task.");
+    }
     // The task: the glass jar (in the hand at the start) to the living room floor, where the toy
     // mouse is then chosen, so that Enter completes it.
     void readyJarTask() {

@@ -1,4 +1,5 @@
-// tests/menu_test.cpp: the three spoken menus (main menu, how to play, ending story), speech keys and ignored keys, as a table.
+// tests/menu_test.cpp: the three spoken menus (main menu, how to play, ending story), speech keys and ignored keys, as
+// a table.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -35,12 +36,23 @@ TEST_F(MenuTest, KeysAndWhatTheySay) {
         {Fresh, "^", {exit}, 1, 5},
         {Fresh, "K", {exit}, 1, 5},
         // With no game the arrows step over the save entry, and Escape only names the entry.
-        {Fresh, "vvvvvv>^><<^^^x", {how, play, load, exit, how, play, load, play, load, play, how, exit, load, play, play}, 1, 2},
+        {Fresh,
+         "vvvvvv>^><<^^^x",
+         {how, play, load, exit, how, play, load, play, load, play, how, exit, load, play, play},
+         1,
+         2},
         // With a game: Escape opens the main menu, the save entry is there, Escape closes the menu.
-        {InHouse, "xvvvvvv^^^^x", {"Main menu", how, play, save, load, exit, how, exit, load, save, play, "Menu closed"}, 0, 0},
+        {InHouse,
+         "xvvvvvv^^^^x",
+         {"Main menu", how, play, save, load, exit, how, exit, load, save, play, "Menu closed"},
+         0,
+         0},
         // How to play: the pages in order and around; Enter or a letter repeats a page.
-        {Fresh, "ve" + std::string(15, 'v'), {how, info, H(1), H(2), H(3), H(4), H(5), H(6), H(7), H(8), H(9), H(10), H(11), H(12), H(13),
-                                              prev, H(1)}, 2, 1},
+        {Fresh,
+         "ve" + std::string(15, 'v'),
+         {how, info, H(1), H(2), H(3), H(4), H(5), H(6), H(7), H(8), H(9), H(10), H(11), H(12), H(13), prev, H(1)},
+         2,
+         1},
         {Fresh, "ve^^<>eQve", {how, info, prev, H(13), H(12), H(13), H(13), H(13), prev, "Main menu"}, 1, 0},
         {Fresh, "eee", {how, info, H(1)}, 2, 1},
         {Fresh, "vevx", {how, info, H(1), "Main menu"}, 1, 0},
@@ -54,7 +66,11 @@ TEST_F(MenuTest, KeysAndWhatTheySay) {
         {Fresh, "vevv+", {how, info, H(1), H(2), "Sapi faster.", H(2)}, 2, 2},
         {InHouse, "+-", {"Sapi faster.", "Sapi slower."}, 0, 0},
         // Tab cycles the speech paths; with no screen reader answering the fourth falls back to the voice.
-        {Fresh, "tttv", {"Window eyes support", "Jaws does not seem to be responding, Sapi on.", "Screen reader", how}, 1, 1},
+        {Fresh,
+         "tttv",
+         {"Window eyes support", "Jaws does not seem to be responding, Sapi on.", "Screen reader", how},
+         1,
+         1},
         // Shift, Alt and 233 do nothing anywhere; Ctrl only silences.
         {Fresh, "sa#*s%a&#c", {""}, 1, 0},
         {InHouse, "sa#*s%a&#c%c", {"", ""}, 0, 0},
@@ -68,7 +84,8 @@ TEST_F(MenuTest, KeysAndWhatTheySay) {
         const int rate = form->sapivoice->Rate();
         EXPECT_EQ(type(row.keys), row.said);
         EXPECT_EQ(std::make_pair(form->menu, form->menupos), std::make_pair(row.menu, row.menupos));
-        EXPECT_EQ(form->sapivoice->Rate(), rate + std::ranges::count(row.keys, '+') - std::ranges::count(row.keys, '-'));
+        EXPECT_EQ(form->sapivoice->Rate(),
+                  rate + std::ranges::count(row.keys, '+') - std::ranges::count(row.keys, '-'));
         if (HasFatalFailure()) return;
     }
 }

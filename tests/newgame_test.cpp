@@ -22,8 +22,9 @@ TEST_F(NewGame, OnlyTheStartRoomIsDrawnBeforeTheFirstTask) {
                   forceDraw(11, 14), forceDraw(5, 17), forceDraw(3, 4)});
     f.newgame();
     EXPECT_EQ(std::tuple(f.rnd.scriptedLeft(), f.curroom), std::tuple(0u, 4));
-    EXPECT_EQ(f.questtext,
-              "To start you off, grab the stacks of CDs from the Computer room, and put it on the sofa, in the Living room.");
+    EXPECT_EQ(
+        f.questtext,
+        "To start you off, grab the stacks of CDs from the Computer room, and put it on the sofa, in the Living room.");
 }
 
 TEST_F(NewGame, BuildsTheHouseWithFiftyOneItemsAndOneInHand) {
@@ -37,15 +38,26 @@ TEST_F(NewGame, BuildsTheHouseWithFiftyOneItemsAndOneInHand) {
         EXPECT_EQ(f.spotcount[r], spots[r - 1]) << rooms[r - 1];
         EXPECT_EQ(f.spotname[r][f.spotcount[r] + 1], "") << rooms[r - 1];
     }
-    const struct { int room, spot; const char* name; } named[] = {
-        {3, 1, "in the refrigerator"}, {8, 4, "under the TV"}, {1, 2, "on the sofa"}, {9, 1, "on the shelf"}, {6, 6, "in the dresser"}};
+    const struct {
+        int room, spot;
+        const char* name;
+    } named[] = {{3, 1, "in the refrigerator"},
+                 {8, 4, "under the TV"},
+                 {1, 2, "on the sofa"},
+                 {9, 1, "on the shelf"},
+                 {6, 6, "in the dresser"}};
     for (const auto& n : named) EXPECT_EQ(f.spotname[n.room][n.spot], n.name);
     ASSERT_EQ(f.itemcount, 51);
     // Item number, name, room and spot; room 0 is in the player's hand.
-    const struct { int item; const char* name; int room, spot; } items[] = {
+    const struct {
+        int item;
+        const char* name;
+        int room, spot;
+    } items[] = {
         {1, "glass jar", 0, 0}, {44, "old keyboards", 9, 1}, {50, "stacks of CDs", 10, 3}, {51, "power supply", 10, 4}};
     for (const auto& i : items)
-        EXPECT_EQ(std::tie(f.itemname[i.item], f.itemroom[i.item], f.itemspot[i.item]), std::tuple(i.name, i.room, i.spot));
+        EXPECT_EQ(std::tie(f.itemname[i.item], f.itemroom[i.item], f.itemspot[i.item]),
+                  std::tuple(i.name, i.room, i.spot));
     EXPECT_EQ(f.helditem(), 1);
     EXPECT_EQ(std::set<std::string>(f.itemname.begin() + 1, f.itemname.begin() + 52).size(), 51u);
     int placed = 0;  // the other 50 lie one to three on every spot
@@ -69,7 +81,8 @@ TEST_F(NewGame, ResetsTheGameButNotTheCandidatesAndEveryGameHasTheSameHouse) {
     // A game in progress: things moved, tasks done, pairs made, words listed.
     f.curspot = 2, f.curitem = 5;
     f.itemroom[5] = 0, f.itemspot[5] = 0, f.itemroom[1] = 4, f.itemspot[1] = 2, f.itemname[51] = "renamed";
-    f.questsdone = 17, f.swapcount = 3, f.swapfrom[1] = "the", f.swapto[1] = "kazoo", f.lastswaps = "The word, the, ...";
+    f.questsdone = 17, f.swapcount = 3, f.swapfrom[1] = "the", f.swapto[1] = "kazoo",
+    f.lastswaps = "The word, the, ...";
     f.List1 = {"Alpha", "beta", "the"}, f.List2 = {"leftover"};
     std::set<int> starts;
     for (std::uint64_t seed = 2; seed <= 200; ++seed) {
@@ -79,18 +92,27 @@ TEST_F(NewGame, ResetsTheGameButNotTheCandidatesAndEveryGameHasTheSameHouse) {
         ASSERT_EQ(std::tie(f.curspot, f.curitem, f.questsdone, f.swapcount, f.lastswaps), std::tuple(0, 0, 0, 0, ""));
         ASSERT_TRUE(f.questtext.starts_with("To start you off, ")) << f.questtext;
         ASSERT_EQ(f.List1, (Words{"Alpha", "beta", "the"}));
-        ASSERT_EQ(std::tie(f.roomname, f.spotname, f.itemname, f.itemroom, f.itemspot, f.List2),
-                  std::tie(first.roomname, first.spotname, first.itemname, first.itemroom, first.itemspot, first.List2));
+        ASSERT_EQ(
+            std::tie(f.roomname, f.spotname, f.itemname, f.itemroom, f.itemspot, f.List2),
+            std::tie(first.roomname, first.spotname, first.itemname, first.itemroom, first.itemspot, first.List2));
     }
     EXPECT_EQ(starts, (std::set<int>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10}));
     EXPECT_TRUE(game.platform.spoken().empty());
 }
 
 TEST(NewGameWords, WordsTxtLinesInFileOrderWithEveryEndMark) {
-    const struct { std::string bytes; Words pool; } rows[] = {
-        {"pickle\r\nkazoo\r\n", {"pickle", "kazoo"}}, {"b\ra\nc\r\nd", {"b", "a", "c", "d"}},
-        {"one\n\ntwo\n", {"one", "", "two"}}, {"one\r\n\r\n", {"one", ""}}, {"\r\r\n\n", {"", "", ""}},
-        {"\n\rx", {"", "", "x"}}, {" sock puppet \r\n\tzebra", {" sock puppet ", "\tzebra"}}, {"", {}},
+    const struct {
+        std::string bytes;
+        Words pool;
+    } rows[] = {
+        {"pickle\r\nkazoo\r\n", {"pickle", "kazoo"}},
+        {"b\ra\nc\r\nd", {"b", "a", "c", "d"}},
+        {"one\n\ntwo\n", {"one", "", "two"}},
+        {"one\r\n\r\n", {"one", ""}},
+        {"\r\r\n\n", {"", "", ""}},
+        {"\n\rx", {"", "", "x"}},
+        {" sock puppet \r\n\tzebra", {" sock puppet ", "\tzebra"}},
+        {"", {}},
         {"caf\xE9\r\n\x80uro\r\n", {"caf\xC3\xA9", "\xE2\x82\xACuro"}},  // read as Windows-1252
     };
     ScratchFolder folder;

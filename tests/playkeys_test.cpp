@@ -1,4 +1,5 @@
-// tests/playkeys_test.cpp: the house keys, a task's completion on the virtual clock, the win, held keys, and random-key stress.
+// tests/playkeys_test.cpp: the house keys, a task's completion on the virtual clock, the win, held keys, and random-key
+// stress.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -47,38 +48,65 @@ TEST_F(PlayKeysTest, HouseKeysAndWhatTheySay) {
         // Room keys, 0 the tenth; a room key forgets spot and item, with or without Shift.
         {"1WA30*1", {kLiving, kFloor, kMouse, "You're in Kitchen.", "You're in Computer room.", kLiving}, 1, 0, ""},
         // Spot keys; past the room's spots an empty answer that keeps spot and item; Ctrl+W is W.
-        {"1WERA TYUI e%W", {kLiving, kFloor, "You look on the sofa, in the Living room", "You look under the TV, in the Living room",
+        {"1WERA TYUI e%W",
+         {kLiving, kFloor, "You look on the sofa, in the Living room", "You look under the TV, in the Living room",
           "You see the cable box under the TV.", "", "", "", "",
-          "You have set the glass jar down under the TV, and picked up the cable box.", kFloor}, 1, 1, ""},
+          "You have set the glass jar down under the TV, and picked up the cable box.", kFloor},
+         1,
+         1,
+         ""},
         // Item keys; past the spot's items, or with no spot, an empty answer that keeps the choice; Shift+A is A.
-        {"9AWASDFe*A", {"You're in Laundry room.", "", "You look on the shelf, in the Laundry room",
-          "You see the laundry detergent on the shelf.", "You see the old keyboards on the shelf.", "You see the paint can on the shelf.",
-          "", "You have set the glass jar down on the shelf, and picked up the paint can.", "You see the glass jar on the shelf."},
-         9, 1, "glass jar"},
+        {"9AWASDFe*A",
+         {"You're in Laundry room.", "", "You look on the shelf, in the Laundry room",
+          "You see the laundry detergent on the shelf.", "You see the old keyboards on the shelf.",
+          "You see the paint can on the shelf.", "",
+          "You have set the glass jar down on the shelf, and picked up the paint can.",
+          "You see the glass jar on the shelf."},
+         9,
+         1,
+         "glass jar"},
         // Enter needs a spot and an item, exchanges them, and a second time changes them back.
-        {"1eWeAeeC", {kLiving, "Pick a spot in this room first.", kFloor, "Pick an item to swap with first.", kMouse, kJarForMouse,
-          "You have set the toy mouse down on the floor, and picked up the glass jar.", "You are holding the glass jar."},
-         1, 1, "toy mouse"},
-        // A spot's items come in the order of the item list; a room key forgets the spot; the hand follows the exchanges.
-        {"1WSeASD 2eEeCZ", {kLiving, kFloor, kBox, "You have set the glass jar down on the floor, and picked up the cardboard box.",
-          "You see the glass jar on the floor.", kMouse, "", "You're in Dining room.", "Pick a spot in this room first.",
-          "You look on the table, in the Dining room", "Pick an item to swap with first.", "You are holding the cardboard box.",
-          "You are in the Dining room, holding the cardboard box."}, 2, 2, ""},
+        {"1eWeAeeC",
+         {kLiving, "Pick a spot in this room first.", kFloor, "Pick an item to swap with first.", kMouse, kJarForMouse,
+          "You have set the toy mouse down on the floor, and picked up the glass jar.",
+          "You are holding the glass jar."},
+         1,
+         1,
+         "toy mouse"},
+        // A spot's items come in the order of the item list; a room key forgets the spot; the hand follows the
+        // exchanges.
+        {"1WSeASD 2eEeCZ",
+         {kLiving, kFloor, kBox, "You have set the glass jar down on the floor, and picked up the cardboard box.",
+          "You see the glass jar on the floor.", kMouse, "", "You're in Dining room.",
+          "Pick a spot in this room first.", "You look on the table, in the Dining room",
+          "Pick an item to swap with first.", "You are holding the cardboard box.",
+          "You are in the Dining room, holding the cardboard box."},
+         2,
+         2,
+         ""},
         // Information keys choose nothing.
-        {"8ZX 0XZ 3XZCVB", {"You're in Family room.", "You are upstairs in the Family room, holding the glass jar.",
-          "You are upstairs in the Family room.", "You're in Computer room.", "You are downstairs in the Computer room.",
-          "You are downstairs in the Computer room, holding the glass jar.", "You're in Kitchen.", "You are in the Kitchen.",
-          "You are in the Kitchen, holding the glass jar.", "You are holding the glass jar.", "No swaps yet.",
-          "You have not completed any tasks yet."}, 3, 0, ""},
+        {"8ZX 0XZ 3XZCVB",
+         {"You're in Family room.", "You are upstairs in the Family room, holding the glass jar.",
+          "You are upstairs in the Family room.", "You're in Computer room.",
+          "You are downstairs in the Computer room.", "You are downstairs in the Computer room, holding the glass jar.",
+          "You're in Kitchen.", "You are in the Kitchen.", "You are in the Kitchen, holding the glass jar.",
+          "You are holding the glass jar.", "No swaps yet.", "You have not completed any tasks yet."},
+         3,
+         0,
+         ""},
         // The jump key: only Ctrl+grave, silently to the task's place; the item stays chosen.
-        {"1WS `*`%*`&`%&`X %`X", {kLiving, kFloor, kBox, "You are in the Living room.", "You are upstairs in the Family room."},
-         8, 3, "cardboard box"},
+        {"1WS `*`%*`&`%&`X %`X",
+         {kLiving, kFloor, kBox, "You are in the Living room.", "You are upstairs in the Family room."},
+         8,
+         3,
+         "cardboard box"},
     };
     for (const Row& row : rows) {
         SetUp();
         EXPECT_EQ(type(row.keys), row.said) << row.keys;
         EXPECT_EQ((std::array<int, 3>{form->curroom, form->curspot, form->curitem}),
-                  (std::array<int, 3>{row.room, row.spot, itemIndex(*form, row.item)})) << row.keys;
+                  (std::array<int, 3>{row.room, row.spot, itemIndex(*form, row.item)}))
+            << row.keys;
     }
 }
 
@@ -91,8 +119,9 @@ TEST_F(PlayKeysTest, CompletingATask) {
     const Texts said = type("e");
     const std::string from = form->swapfrom[1], to = form->swapto[1];
     const std::string pair = "The word, " + from + ", will now be replaced with, " + to + ".  ";
-    EXPECT_EQ(said, (Texts{kJarForMouse, "You have completed your first task.  Dorvel has gone a little bit more insane.  " + pair +
-                                             "  Press Q, to hear your next task."}));
+    EXPECT_EQ(said,
+              (Texts{kJarForMouse, "You have completed your first task.  Dorvel has gone a little bit more insane.  " +
+                                       pair + "  Press Q, to hear your next task."}));
     EXPECT_EQ(form->besttasks, 1);
     // The new word leaves the word pool.
     EXPECT_EQ(std::count(wordsBefore.begin(), wordsBefore.end(), to), 1);
@@ -112,16 +141,19 @@ TEST_F(PlayKeysTest, TheFortiethTaskWinsAndQAfterTheWinOpensTheEndingAgain) {
     EXPECT_EQ(type("e"), (Texts{kJarForMouse, kWin}));
     EXPECT_EQ(platform->timeline.back().first, t0 + 3000);  // after the chime and the wait, like any task
     EXPECT_EQ(platform->timeline.size(), mark + 3);
-    EXPECT_EQ((std::array<int, 4>{form->questsdone, *form->besttasks, form->menu, form->menupos}), (std::array<int, 4>{40, 40, 3, 0}));
+    EXPECT_EQ((std::array<int, 4>{form->questsdone, *form->besttasks, form->menu, form->menupos}),
+              (std::array<int, 4>{40, 40, 3, 0}));
     // No new task, no new words, no draws.
-    EXPECT_EQ(std::make_tuple(form->questtext, form->swapcount, form->rnd.next()), std::make_tuple(questtext, swapcount, twin.next()));
+    EXPECT_EQ(std::make_tuple(form->questtext, form->swapcount, form->rnd.next()),
+              std::make_tuple(questtext, swapcount, twin.next()));
 
     // Q after the win opens the ending again and writes no task; arrows in the house are no menu keys.
     EXPECT_EQ(type("xvQB"), (Texts{"Menu closed", kWin, "Return to the main menu."}));
     EXPECT_FALSE(driver::exists(home.file("lasttask.txt")));
     // Taking the item off its place and back counts once more and wins once more.
     EXPECT_EQ(type("xBee"), (Texts{"Menu closed", "You have completed 40 tasks.",
-                                   "You have set the toy mouse down on the floor, and picked up the glass jar.", kJarForMouse, kWin}));
+                                   "You have set the toy mouse down on the floor, and picked up the glass jar.",
+                                   kJarForMouse, kWin}));
     EXPECT_EQ((std::array<int, 4>{form->questsdone, *form->besttasks, form->menu, form->swapcount}),
               (std::array<int, 4>{41, 41, 3, swapcount}));
 }
@@ -129,13 +161,22 @@ TEST_F(PlayKeysTest, TheFortiethTaskWinsAndQAfterTheWinOpensTheEndingAgain) {
 TEST_F(PlayKeysTest, KeysDuringTheWaitsRunAfterTheFlowInOrderButCtrlAtOnce) {
     form->besttasks = 25;
     readyJarTask();
-    // The next task's draws (r draws the (int(r * n) + 1)th of n): the cardboard box (item 3 of 51), under the TV (room 1, spot 3).
+    // The next task's draws (r draws the (int(r * n) + 1)th of n): the cardboard box (item 3 of 51), under the TV (room
+    // 1, spot 3).
     form->rnd.script({2.5 / 51, 0.5 / 10, 2.5 / 3});
     const double t0 = platform->nowMs();
     const std::size_t mark = platform->timeline.size();
-    for (auto [code, shift, at] : std::vector<std::array<int, 3>>{{'B', 0, 500}, {key::Ctrl, 0, 900}, {'Q', 0, 1500},
-             {key::Ctrl, key::CtrlMask, 2500}, {'C', 0, 2999}, {'S', 0, 2999}, {key::Enter, 0, 2999}, {'R', 0, 2999},
-             {'A', 0, 2999}, {key::Enter, 0, 2999}, {'B', 0, 2999}})
+    for (auto [code, shift, at] : std::vector<std::array<int, 3>>{{'B', 0, 500},
+                                                                  {key::Ctrl, 0, 900},
+                                                                  {'Q', 0, 1500},
+                                                                  {key::Ctrl, key::CtrlMask, 2500},
+                                                                  {'C', 0, 2999},
+                                                                  {'S', 0, 2999},
+                                                                  {key::Enter, 0, 2999},
+                                                                  {'R', 0, 2999},
+                                                                  {'A', 0, 2999},
+                                                                  {key::Enter, 0, 2999},
+                                                                  {'B', 0, 2999}})
         platform->queueKey(code, shift, t0 + at);
     std::string task, heard;  // the next task, and as Q then speaks it
     platform->onSay = [&](const std::string& text) {
@@ -144,12 +185,21 @@ TEST_F(PlayKeysTest, KeysDuringTheWaitsRunAfterTheFlowInOrderButCtrlAtOnce) {
     type("e");
     // The held Q speaks the next task through the new pair, and writes it; the held Enter completes that task, and
     // its own flow runs the last held key only once it is over.
-    const std::vector<std::pair<double, std::string>> expected = {{0, "say: " + kJarForMouse}, {900, "say: "}, {1000, chime()},
-        {2500, "say: "}, {3000, "say: You have completed your first task.  Dorvel has gone a little bit more insane.  The word, "},
-        {3000, "say: You have completed 1 task."}, {3000, "say: " + heard}, {3000, "say: You are holding the toy mouse."},
-        {3000, "say: " + kBox}, {3000, "say: You have set the toy mouse down on the floor, and picked up the cardboard box."},
-        {3000, "say: You look under the TV, in the Living room"}, {3000, "say: You see the cable box under the TV."},
-        {3000, "say: You have set the cardboard box down under the TV, and picked up the cable box."}, {4000, chime()},
+    const std::vector<std::pair<double, std::string>> expected = {
+        {0, "say: " + kJarForMouse},
+        {900, "say: "},
+        {1000, chime()},
+        {2500, "say: "},
+        {3000, "say: You have completed your first task.  Dorvel has gone a little bit more insane.  The word, "},
+        {3000, "say: You have completed 1 task."},
+        {3000, "say: " + heard},
+        {3000, "say: You are holding the toy mouse."},
+        {3000, "say: " + kBox},
+        {3000, "say: You have set the toy mouse down on the floor, and picked up the cardboard box."},
+        {3000, "say: You look under the TV, in the Living room"},
+        {3000, "say: You see the cable box under the TV."},
+        {3000, "say: You have set the cardboard box down under the TV, and picked up the cable box."},
+        {4000, chime()},
         {6000, "say: You have completed 2 tasks.  Dorvel has gone a little bit more insane.  The word, "},
         {6000, "say: You have completed 2 tasks."}};
     ASSERT_EQ(platform->timeline.size(), mark + expected.size());
@@ -169,11 +219,12 @@ TEST_F(PlayKeysTest, KeysDuringTheWaitsRunAfterTheFlowInOrderButCtrlAtOnce) {
 class StressTest : public KeyFixture {
 protected:
     // Every key the game answers to, and some it does not.
-    const std::vector<int> used_ = {
-        '0', '1', '2', '3', '4', '5', '6', '7', '8', '9', 'W', 'E', 'R', 'T', 'Y', 'U', 'I', 'A', 'S', 'D', 'F', 'G', 'H', 'J',
-        'Z', 'X', 'C', 'V', 'B', 'Q', 13, 27, 9, 33, 34, 37, 38, 39, 40, 192, 17, 16, 18, 233};
-    const std::vector<int> unused_ = {96, 100, 105, 'K', 'L', 'M', 'N', 'O', 'P', 112, 8, 32, 46, 186, 191, 0, 255, 'W' + 256,
-                                      'A' + 256, '1' + 256, 'W' - 256, 'A' - 256, -1, 1000};
+    const std::vector<int> used_ = {'0', '1', '2', '3', '4', '5', '6', '7', '8', '9', 'W', 'E', 'R', 'T', 'Y',
+                                    'U', 'I', 'A', 'S', 'D', 'F', 'G', 'H', 'J', 'Z', 'X', 'C', 'V', 'B', 'Q',
+                                    13,  27,  9,   33,  34,  37,  38,  39,  40,  192, 17,  16,  18,  233};
+    const std::vector<int> unused_ = {96,  100,       105,       'K',       'L',       'M',       'N', 'O',
+                                      'P', 112,       8,         32,        46,        186,       191, 0,
+                                      255, 'W' + 256, 'A' + 256, '1' + 256, 'W' - 256, 'A' - 256, -1,  1000};
     std::mt19937 gen_;
     int keys_ = 0, tasks_ = 0, wins_ = 0, heldKeys_ = 0, lastQuests_ = 0;
     std::size_t listSize_ = 0;
@@ -195,7 +246,8 @@ protected:
             loaded_ = loaded_ || text.starts_with("Game loaded.");
             const int q = form->questitem;
             if (text.starts_with("You have completed ") && text.find("Dorvel has gone") != std::string::npos &&
-                (form->itemroom[q] == 0 || (form->itemroom[q] == form->questroom && form->itemspot[q] == form->questspot)))
+                (form->itemroom[q] == 0 ||
+                 (form->itemroom[q] == form->questroom && form->itemspot[q] == form->questspot)))
                 failure_ += "a new task's item is in the hand or already in place; ";
         };
     }
@@ -211,11 +263,14 @@ protected:
             restart();
         }
         const Form1& g = *form;
-        const auto bad = [this](const std::string& what) { return ::testing::AssertionFailure() << what << " (key " << keys_ << ")"; };
+        const auto bad = [this](const std::string& what) {
+            return ::testing::AssertionFailure() << what << " (key " << keys_ << ")";
+        };
         const int maxpos[] = {0, 5, 14, 10};
         if (!failure_.empty()) return bad(failure_);
         if (g.ignorekeys != 0 || !platform->idle() || g.Holder.Enabled()) return bad("a wait did not end");
-        if (g.menu < 0 || g.menu > 3 || g.menupos < 0 || g.menupos > maxpos[g.menu] || g.speechmode < 0 || g.speechmode > 2)
+        if (g.menu < 0 || g.menu > 3 || g.menupos < 0 || g.menupos > maxpos[g.menu] || g.speechmode < 0 ||
+            g.speechmode > 2)
             return bad("menu, entry or speech path out of range");
         if (g.List1.size() != listSize_ || newGame_) {  // the candidate words, whenever they change
             listSize_ = g.List1.size();
@@ -223,12 +278,15 @@ protected:
             for (const auto& word : g.List1)
                 if (word.empty() || !seen.insert(ucase(word)).second) return bad("List1 has an empty or repeated word");
         }
-        if (g.curroom == 0) return g.menu == 0 || g.itemcount != 0 ? bad("a house without a game") : ::testing::AssertionSuccess();
+        if (g.curroom == 0)
+            return g.menu == 0 || g.itemcount != 0 ? bad("a house without a game") : ::testing::AssertionSuccess();
         if (g.curroom > 10 || g.itemcount != 51) return bad("curroom or itemcount");
         int held = 0;
         for (int i = 1; i <= g.itemcount; ++i) {
-            if (g.itemroom[i] == 0) held += g.itemspot[i] == 0 ? 1 : 100;
-            else if (g.itemroom[i] > 10 || g.itemspot[i] < 1 || g.itemspot[i] > g.spotcount[g.itemroom[i]]) return bad("an item lost");
+            if (g.itemroom[i] == 0)
+                held += g.itemspot[i] == 0 ? 1 : 100;
+            else if (g.itemroom[i] > 10 || g.itemspot[i] < 1 || g.itemspot[i] > g.spotcount[g.itemroom[i]])
+                return bad("an item lost");
         }
         if (held != 1) return bad("not exactly one item in the hand");
         if (g.curspot < 0 || g.curspot > g.spotcount[g.curroom] || g.curitem < 0 || g.curitem > g.itemcount ||
@@ -239,11 +297,13 @@ protected:
         if (g.questitem < 1 || g.questitem > g.itemcount || g.questroom < 1 || g.questroom > 10 || g.questspot < 1 ||
             g.questspot > g.spotcount[g.questroom])
             return bad("the task");
-        if (newGame_ && (g.questsdone != 0 || g.swapcount != 0 || g.itemroom[g.questitem] == 0)) return bad("a new game's start");
+        if (newGame_ && (g.questsdone != 0 || g.swapcount != 0 || g.itemroom[g.questitem] == 0))
+            return bad("a new game's start");
         lastQuests_ = newGame_ ? 0 : loaded_ ? g.questsdone : lastQuests_;
         if (g.questsdone < lastQuests_) return bad("questsdone fell");
         // A completed task raises the record; a loaded game may lie above it.
-        if (g.questsdone > lastQuests_ && (!g.besttasks || *g.besttasks < g.questsdone)) return bad("besttasks below questsdone");
+        if (g.questsdone > lastQuests_ && (!g.besttasks || *g.besttasks < g.questsdone))
+            return bad("besttasks below questsdone");
         tasks_ += g.questsdone - lastQuests_;
         wins_ += g.questsdone > lastQuests_ && g.questsdone >= kTasksToWin;
         lastQuests_ = g.questsdone;
@@ -253,10 +313,12 @@ protected:
     // The key a player who knows the task presses next: to the item, take it, to the place, put it down; 0 for none.
     int solvingKey(int step) {
         const Form1& g = *form;
-        const int q = g.questitem, r = g.itemroom[q] ? g.itemroom[q] : g.questroom, s = g.itemroom[q] ? g.itemspot[q] : g.questspot;
+        const int q = g.questitem, r = g.itemroom[q] ? g.itemroom[q] : g.questroom,
+                  s = g.itemroom[q] ? g.itemspot[q] : g.questspot;
         if (step != 2) return step == 0 ? (r == 10 ? '0' : '0' + r) : step == 1 ? "WERTYUI"[s - 1] : key::Enter;
         for (int n = 1; n <= 7; ++n)
-            if (g.itematspot(r, s, n) != 0 && (g.itemroom[q] == 0 || g.itematspot(r, s, n) == q)) return "ASDFGHJ"[n - 1];
+            if (g.itematspot(r, s, n) != 0 && (g.itemroom[q] == 0 || g.itematspot(r, s, n) == q))
+                return "ASDFGHJ"[n - 1];
         return 0;
     }
 };

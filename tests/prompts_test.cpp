@@ -1,4 +1,5 @@
-// tests/prompts_test.cpp: the save and load prompts: answers, refused names, failed writes, damaged files, round trips, no word list.
+// tests/prompts_test.cpp: the save and load prompts: answers, refused names, failed writes, damaged files, round trips,
+// no word list.
 #include <gtest/gtest.h>
 
 #include <set>
@@ -16,7 +17,8 @@ protected:
         KeyFixture::SetUp();
         startGame();
     }
-    // Types keys, then Enter on the entry they reach with name typed into the box; returns what the Enter said and showed.
+    // Types keys, then Enter on the entry they reach with name typed into the box; returns what the Enter said and
+    // showed.
     Texts enter(const std::string& keys, const std::string& name) {
         type(keys);
         platform->inputAnswer = [name](const std::string&, const std::string&) { return name; };
@@ -34,10 +36,11 @@ TEST_F(PromptTest, PromptTextsAndCanceling) {
                       load = "input: Load game | Type the file name you wish to load.  Leave blank to cancel.";
     // The spoken prompt only on the game's own voice (path 0).
     form->speechmode = 0;
-    EXPECT_EQ(enter("xvvv", ""), (Texts{"Type the file name you wish to save to, and press Enter.  Leave blank to cancel.", save,
-                                        "Save canceled."}));
-    EXPECT_EQ(enter("v", ""), (Texts{"Type the file name you wish to load, and press Enter.  Leave blank to cancel.", load,
-                                     "Load canceled."}));
+    EXPECT_EQ(enter("xvvv", ""),
+              (Texts{"Type the file name you wish to save to, and press Enter.  Leave blank to cancel.", save,
+                     "Save canceled."}));
+    EXPECT_EQ(enter("v", ""), (Texts{"Type the file name you wish to load, and press Enter.  Leave blank to cancel.",
+                                     load, "Load canceled."}));
     form->speechmode = 1;
     EXPECT_EQ(enter("^", ""), (Texts{save, "Save canceled."}));
     EXPECT_EQ(enter("v", ""), (Texts{load, "Load canceled."}));
@@ -58,19 +61,37 @@ TEST_F(PromptTest, SavingLoadingAndWhatChangesNothing) {
     EXPECT_EQ(enter("xvvv", "good").back(), "Game saved as good.  Press escape to return to the game.");
     EXPECT_EQ(form->menupos, 0);
     const std::string good = driver::readBytes(home.file("good")).value_or("");
-    const std::vector<std::pair<std::string, std::string>> damaged = {{"junk", "junk\r\n"}, {"empty", ""},
-        {"extra", good + "more\r\n"}, {"half", good.substr(0, good.size() / 2)}};
+    const std::vector<std::pair<std::string, std::string>> damaged = {
+        {"junk", "junk\r\n"}, {"empty", ""}, {"extra", good + "more\r\n"}, {"half", good.substr(0, good.size() / 2)}};
     for (const auto& [name, bytes] : damaged) driver::writeBytes(home.file(name), bytes);
     // Another game is in progress when the names and files are tried.
     type("vve5xvvv");
     const auto entries = homeEntries();
     const std::string words = driver::readBytes(home.file("words.txt")).value_or("");
     const auto before = std::make_unique<GameState>(*form);
-    const Texts refused = {"a/b", "../" + outside, "..", ".", "sub\\name", "..\\" + outside, home.path() + "/" + outside, "/" + outside,
-                           "c:name", "words.txt", "WORDS.TXT", "progress.ini", "sounds", "tumblewick", "tumblewick.exe", "lasttask.txt",
-                           "debuglog.txt", "myversion.txt", "award.wav", "tab\there"};
+    const Texts refused = {"a/b",
+                           "../" + outside,
+                           "..",
+                           ".",
+                           "sub\\name",
+                           "..\\" + outside,
+                           home.path() + "/" + outside,
+                           "/" + outside,
+                           "c:name",
+                           "words.txt",
+                           "WORDS.TXT",
+                           "progress.ini",
+                           "sounds",
+                           "tumblewick",
+                           "tumblewick.exe",
+                           "lasttask.txt",
+                           "debuglog.txt",
+                           "myversion.txt",
+                           "award.wav",
+                           "tab\there"};
     const std::string unusable =
-        "That name cannot be used.  Type a plain file name, without slashes or colons, that is not one of the game's own files.";
+        "That name cannot be used.  Type a plain file name, without slashes or colons, that is not one of the game's "
+        "own files.";
     for (const auto& name : refused) EXPECT_EQ(enter("", name).back(), unusable) << "save as " << name;
     const std::string failed = enter("", "mysave").back();
     EXPECT_TRUE(failed.starts_with("The game could not be saved as mysave.  The file cannot be written: ")) << failed;
@@ -78,7 +99,8 @@ TEST_F(PromptTest, SavingLoadingAndWhatChangesNothing) {
     EXPECT_EQ(form->menupos, 3);
     type("v");
     for (const auto& name : refused) EXPECT_EQ(enter("", name).back(), unusable) << "load " << name;
-    const Texts reasons = {"the file ends too early", "the file is empty", "the file goes on after the end of the game", ""};
+    const Texts reasons = {"the file ends too early", "the file is empty", "the file goes on after the end of the game",
+                           ""};
     for (std::size_t i = 0; i < damaged.size(); ++i) {
         const std::string said = enter("", damaged[i].first).back();
         EXPECT_TRUE(said.starts_with("That file could not be loaded: " + reasons[i])) << said;
@@ -90,24 +112,30 @@ TEST_F(PromptTest, SavingLoadingAndWhatChangesNothing) {
     EXPECT_EQ(driver::readBytes(home.file("words.txt")).value_or(""), words);
     EXPECT_EQ(driver::readBytes(home.file("progress.ini")).value_or(""), " 1 \r\n 3 \r\n 7 \r\n");
     EXPECT_EQ(driver::readBytes(home.file("mysave/inside")).value_or(""), "keep");
-    EXPECT_FALSE(driver::exists(fs::path(home.path()).parent_path().string() + "/" + outside) || driver::exists("/" + outside));
+    EXPECT_FALSE(driver::exists(fs::path(home.path()).parent_path().string() + "/" + outside) ||
+                 driver::exists("/" + outside));
     EXPECT_EQ(type("xXB"), (Texts{"Menu closed", "You are in the Bathroom.", "You have not completed any tasks yet."}));
     // Loading the good file brings the saved game back, field by field, and play goes on.
     EXPECT_EQ(enter("x^^", "good").back(), "Game loaded.  Press escape to enter to the game.");
     EXPECT_TRUE(sameGame(*form, *saved));
-    EXPECT_EQ(type("xXB"), (Texts{"Menu closed", "You are upstairs in the Family room.", "You have completed 1 task."}));
+    EXPECT_EQ(type("xXB"),
+              (Texts{"Menu closed", "You are upstairs in the Family room.", "You have completed 1 task."}));
 }
 
 TEST_F(PromptTest, AGameWithoutItsWordList) {
     startSession(false);
-    EXPECT_EQ(type("vve"), (Texts{"How to play", "Play the game", "You have arrived at Dorvel's house.  Press Q, to hear your first task.",
-                                  "The word list, words.txt, could not be read, so Dorvel's words will not change in this game.  "
-                                  "Press Q, to hear your first task."}));
+    EXPECT_EQ(
+        type("vve"),
+        (Texts{"How to play", "Play the game", "You have arrived at Dorvel's house.  Press Q, to hear your first task.",
+               "The word list, words.txt, could not be read, so Dorvel's words will not change in this game.  "
+               "Press Q, to hear your first task."}));
     // A task completes, with no new pair.
     readyJarTask();
-    EXPECT_EQ(type("eV"), (Texts{"You have set the glass jar down on the floor, and picked up the toy mouse.", "You have completed "
-                                 "your first task.  Dorvel's words stay as they were.  Press Q, to hear your next task.",
-                                 "No swaps yet."}));
+    EXPECT_EQ(type("eV"),
+              (Texts{"You have set the glass jar down on the floor, and picked up the toy mouse.",
+                     "You have completed "
+                     "your first task.  Dorvel's words stay as they were.  Press Q, to hear your next task.",
+                     "No swaps yet."}));
     // The list back in place: the next game has it, and says nothing about it.
     fs::copy_file(TW_BINARY_DIR "/words.txt", home.file("words.txt"));
     EXPECT_EQ(type("xvve").back(), "You have arrived at Dorvel's house.  Press Q, to hear your first task.");

@@ -50,11 +50,12 @@ void buildSmallHouse(GameState& g) {
 
 // The file the small house must give, line by line (each ends in CR LF, texts in Windows-1252).
 Lines smallHouseLines() {
-    Lines lines = {"0.6b", " 1 ", " 2 ", " 2 ", " 3 ", "glass jar", " 0 ", " 0 ", "caf\xE9 cup", " 1 ", " 2 ",
-                   "\x80 coin", " 2 ", " 1 ", " 2 ", "kitchen", " 2 ", "table", "shelf", "hall", " 1 ", "hook"};
+    Lines lines = {"0.6b",        " 1 ",   " 2 ",   " 2 ",       " 3 ", "glass jar", " 0 ", " 0 ",
+                   "caf\xE9 cup", " 1 ",   " 2 ",   "\x80 coin", " 2 ", " 1 ",       " 2 ", "kitchen",
+                   " 2 ",         "table", "shelf", "hall",      " 1 ", "hook"};
     for (int r = 3; r <= 10; ++r) lines.insert(lines.end(), {"", " 0 "});
-    lines.insert(lines.end(), {" 4 ", " 1 ", "old", "new", "old to new", " put the \x80 coin, \"now\" ", " 3 ",
-                               " 1 ", " 2 ", " 3 ", "apple", "", "pear, ripe", " 2 ", "plum", ""});
+    lines.insert(lines.end(), {" 4 ", " 1 ", "old", "new", "old to new", " put the \x80 coin, \"now\" ", " 3 ", " 1 ",
+                               " 2 ", " 3 ", "apple", "", "pear, ripe", " 2 ", "plum", ""});
     return lines;
 }
 
@@ -65,9 +66,30 @@ std::string joinLines(const Lines& lines, const char* end = "\r\n") {
 }
 
 // Line positions in the small house's file (0-based).
-enum Line { kCurroom = 1, kCurspot, kCuritem, kItems, kItem1Room = 6, kItem1Spot, kItem2Name, kItem2Room, kItem2Spot,
-            kItem3Name, kItem3Room, kItem3Spot, kRoomcount, kSpots2 = 20, kSpots3 = 23, kDone = 38, kSwaps,
-            kQitem = 44, kQroom, kQspot, kList1, kList2 = 51 };
+enum Line {
+    kCurroom = 1,
+    kCurspot,
+    kCuritem,
+    kItems,
+    kItem1Room = 6,
+    kItem1Spot,
+    kItem2Name,
+    kItem2Room,
+    kItem2Spot,
+    kItem3Name,
+    kItem3Room,
+    kItem3Spot,
+    kRoomcount,
+    kSpots2 = 20,
+    kSpots3 = 23,
+    kDone = 38,
+    kSwaps,
+    kQitem = 44,
+    kQroom,
+    kQspot,
+    kList1,
+    kList2 = 51
+};
 
 // A program folder of its own for every test, with a game object on the headless platform.
 class SaveGameTest : public ::testing::Test {
@@ -216,7 +238,12 @@ TEST_F(SaveGameTest, EveryShortenedFileIsRefused) {
 
 // Each text in turn replaces one line of the small house's file (and line `also`, if given).
 TEST_F(SaveGameTest, DamagedValuesAreRefusedWithTheReason) {
-    struct Damage { std::string why; int line; Lines texts; int also = -1; };
+    struct Damage {
+        std::string why;
+        int line;
+        Lines texts;
+        int also = -1;
+    };
     const std::string number = "the number of ";
     const std::vector<Damage> cases = {
         {number + "items is not between 1 and 100", kItems, {" 101 ", " 0 "}},
@@ -292,9 +319,12 @@ TEST_F(SaveGameTest, MutatedFilesLoadWholeOrChangeNothing) {
         std::string bytes = joinLines(smallHouseLines());
         for (int m = 0, count = 1 + static_cast<int>(gen() % 3); m < count; ++m) {
             const std::size_t kind = gen() % 4, at = gen() % bytes.size();
-            if (kind == 0) bytes[at] = static_cast<char>(bytes[at] ^ (1 << (gen() % 8)));
-            else if (kind == 1) bytes.erase(at, 1);
-            else bytes.insert(at, 1, kind == 2 ? "0123456789- ,\r\n"[gen() % 15] : static_cast<char>(gen()));
+            if (kind == 0)
+                bytes[at] = static_cast<char>(bytes[at] ^ (1 << (gen() % 8)));
+            else if (kind == 1)
+                bytes.erase(at, 1);
+            else
+                bytes.insert(at, 1, kind == 2 ? "0123456789- ,\r\n"[gen() % 15] : static_cast<char>(gen()));
         }
         static_cast<GameState&>(*form) = GameState{};  // an empty game in progress
         putFile("fuzz", bytes);

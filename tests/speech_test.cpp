@@ -86,9 +86,13 @@ struct ClockSink : EventSink {
 };
 
 TEST(Speech, VoiceTitleAndReaderPathsSpeakTheSameTextTwiceAndNothing) {
-    struct Case { int mode; bool jaws; std::string heard; };  // heard: what carries the text
-    for (const Case& c : {Case{0, false, "voice"}, Case{1, false, "title"}, Case{3, true, "reader"},
-                          Case{3, false, "voice"}}) {
+    struct Case {
+        int mode;
+        bool jaws;
+        std::string heard;
+    };  // heard: what carries the text
+    for (const Case& c :
+         {Case{0, false, "voice"}, Case{1, false, "title"}, Case{3, true, "reader"}, Case{3, false, "voice"}}) {
         SCOPED_TRACE("path " + std::to_string(c.mode) + (c.jaws ? " with" : " without") + " the reader object");
         LibGame game(c.jaws);
         game.form.speechmode = c.mode;
@@ -116,7 +120,8 @@ TEST(Speech, WindowEyesPathDropsItsOwnSixKeysAndKeepsThePlayers) {
     game.form.sayit("Find the cat.");
     const std::string held = "You are holding the " + game.form.itemname[game.form.helditem()] + ".";
     Lines expected = withKeybd({"say: Find the cat.", "title: Find the cat."});
-    for (const Lines& more : {withKeybd({"say: " + where, "title: " + where}), withKeybd({"say: " + held, "title: " + held})})
+    for (const Lines& more :
+         {withKeybd({"say: " + where, "title: " + where}), withKeybd({"say: " + held, "title: " + held})})
         expected.insert(expected.end(), more.begin(), more.end());
     EXPECT_EQ(game.take(), expected);
     EXPECT_EQ(game.form.ignorekeys, 0);
@@ -153,8 +158,8 @@ TEST(Speech, RateKeysStepTheRateWithoutBound) {
     LibGame game;
     // In the main menu, "Exit the game" follows the rate (3 at the start).
     game.press(33);
-    EXPECT_EQ(game.take(), (Lines{"say: Sapi faster.", "title: Sapi faster.", "say: Exit the game",
-                                  "title: Exit the game"}));
+    EXPECT_EQ(game.take(),
+              (Lines{"say: Sapi faster.", "title: Sapi faster.", "say: Exit the game", "title: Exit the game"}));
     EXPECT_EQ(game.form.sapivoice->Rate(), 4);
     EXPECT_EQ(game.form.menupos, 5);
 

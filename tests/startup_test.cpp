@@ -20,8 +20,8 @@ namespace {
 
 using driver::DriverDirs;
 using driver::exists;
-using driver::shellQuoted;
 using driver::readBytes;
+using driver::shellQuoted;
 using driver::writeBytes;
 
 const std::string kGreeting = "Tumblewick, rough beta version 0.6b, by Dorvel.  Main menu.";
@@ -80,8 +80,10 @@ TEST(Startup, StartsReadsProgressAndWritesItOnlyOnExit) {
         EXPECT_EQ(dirs.start(c.input, c.jaws ? "--jaws" : ""), output(c.path, *c.input != '\0'));
         expectLog(dirs.log(), c.jaws, c.error);
         EXPECT_EQ(readBytes(dirs.run + "/myversion.txt").value_or("<missing>"), "0.6b\r\n");
-        if (c.after) EXPECT_EQ(readBytes(dirs.homeFile("progress.ini")).value_or("<missing>"), c.after);
-        else EXPECT_FALSE(exists(dirs.homeFile("progress.ini")));
+        if (c.after)
+            EXPECT_EQ(readBytes(dirs.homeFile("progress.ini")).value_or("<missing>"), c.after);
+        else
+            EXPECT_FALSE(exists(dirs.homeFile("progress.ini")));
         // The log and the version go to the current folder, progress.ini to the program's folder only.
         for (const char* name : {"debuglog.txt", "myversion.txt"}) EXPECT_FALSE(exists(dirs.homeFile(name)));
         EXPECT_FALSE(exists(dirs.run + "/progress.ini"));

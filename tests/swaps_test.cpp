@@ -1,4 +1,5 @@
-// tests/swaps_test.cpp: rewriting texts through the swap table, making new pairs, the completion message, a whole game of pairs.
+// tests/swaps_test.cpp: rewriting texts through the swap table, making new pairs, the completion message, a whole game
+// of pairs.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -19,18 +20,27 @@ class SwapTest : public testing::FormTest {
 protected:
     void pairs(const Pairs& table) {
         f.swapcount = static_cast<int>(table.size());
-        for (std::size_t k = 0; k < table.size(); ++k) f.swapfrom[k + 1] = table[k].first, f.swapto[k + 1] = table[k].second;
+        for (std::size_t k = 0; k < table.size(); ++k)
+            f.swapfrom[k + 1] = table[k].first, f.swapto[k + 1] = table[k].second;
     }
     std::string said() const { return game.platform.spoken().empty() ? "(nothing)" : game.platform.spoken().back(); }
 };
 
 TEST_F(SwapTest, RewritesWholeWordsCaseBlindThroughChains) {
-    struct Row { Pairs table; const char* in; const char* out; };
+    struct Row {
+        Pairs table;
+        const char* in;
+        const char* out;
+    };
     const Row rows[] = {
-        {{{"put", "cheese"}, {"cheese", "fence"}}, "Please get the cup, and put it in the sink.", "Please get the cup, and fence it in the sink."},
-        {{{"cheese", "fence"}, {"put", "cheese"}}, "put cheese", "cheese fence"},  // results never go back to earlier pairs
-        {{{"cup", "mug"}, {"cup", "bowl"}}, "cup", "mug"},                       // the first of two pairs wins...
-        {{{"cup", "mug"}, {"cup", "bowl"}, {"mug", "vase"}}, "cup", "vase"},     // ...unless a chain carries the word on
+        {{{"put", "cheese"}, {"cheese", "fence"}},
+         "Please get the cup, and put it in the sink.",
+         "Please get the cup, and fence it in the sink."},
+        {{{"cheese", "fence"}, {"put", "cheese"}},
+         "put cheese",
+         "cheese fence"},                                                     // results never go back to earlier pairs
+        {{{"cup", "mug"}, {"cup", "bowl"}}, "cup", "mug"},                    // the first of two pairs wins...
+        {{{"cup", "mug"}, {"cup", "bowl"}, {"mug", "vase"}}, "cup", "vase"},  // ...unless a chain carries the word on
         {{{"cup", "mug"}, {"mug", "cup"}, {"cup", "bowl"}}, "cup mug", "bowl bowl"},
         {{{"the", "a kazoo"}}, "there the other THE tHe", "there a kazoo other a kazoo a kazoo"},
         {{{"PUT", "Shove"}}, "put Put output putt the-end don't", "Shove Shove output putt the-end don't"},
@@ -72,15 +82,22 @@ TEST_F(SwapTest, PairsAndAnnouncementPerCompletedTaskCount) {
     const Words from = {"a", "b", "c", "d", "e"}, pool = {"v", "w", "x", "y", "z"};
     const std::string one = "The word, a, will now be replaced with, z.  ";
     const std::string two = one + "And the word, b, will now be replaced with, y.";
-    const std::string three = one + "The word, b, will now be replaced with, y.  And the word, c, will now be replaced with, x.";
-    const struct { int done, pairs; std::string swaps; const char* completed; } rows[] = {
-        {1, 1, one, "your first task"}, {10, 1, one, "10 tasks"}, {11, 2, two, "11 tasks"},
-        {30, 2, two, "30 tasks"}, {31, 3, three, "31 tasks"}};
+    const std::string three =
+        one + "The word, b, will now be replaced with, y.  And the word, c, will now be replaced with, x.";
+    const struct {
+        int done, pairs;
+        std::string swaps;
+        const char* completed;
+    } rows[] = {{1, 1, one, "your first task"},
+                {10, 1, one, "10 tasks"},
+                {11, 2, two, "11 tasks"},
+                {30, 2, two, "30 tasks"},
+                {31, 3, three, "31 tasks"}};
     for (const auto& row : rows) {
         SCOPED_TRACE(row.done);
         f.questsdone = row.done, f.questtext = "", f.swapcount = 0;
         f.List1 = from, f.List2 = pool;
-        f.rnd.seed(1);  // drops what an earlier row left scripted
+        f.rnd.seed(1);                                       // drops what an earlier row left scripted
         f.rnd.script({0.0, 0.999, 0.0, 0.999, 0.0, 0.999});  // each pair: the first candidate, the last pool word
         f.swapmore();
         EXPECT_EQ(f.rnd.scriptedLeft(), 6u - 2 * row.pairs);
@@ -89,7 +106,8 @@ TEST_F(SwapTest, PairsAndAnnouncementPerCompletedTaskCount) {
         EXPECT_EQ(f.List2, Words(pool.begin(), pool.end() - row.pairs));
         EXPECT_EQ(f.lastswaps, row.swaps);
         EXPECT_EQ(said(), "You have completed " + std::string(row.completed) +
-                              ".  Dorvel has gone a little bit more insane.  " + row.swaps + "  Press Q, to hear your next task.");
+                              ".  Dorvel has gone a little bit more insane.  " + row.swaps +
+                              "  Press Q, to hear your next task.");
     }
 }
 
@@ -100,7 +118,8 @@ TEST_F(SwapTest, EmptyListsMakeNoPairAndTakeNothing) {
     EXPECT_EQ(std::tie(f.swapcount, f.List2), std::tuple(0, Words{"kazoo", "zebra"}));
     // No pair made: the message claims no change, and the announcement in force stays for V.
     f.lastswaps = "The word, cat, will now be replaced with, hat.  ";
-    EXPECT_EQ(said(), "You have completed 5 tasks.  Dorvel's words stay as they were.  Press Q, to hear your next task.");
+    EXPECT_EQ(said(),
+              "You have completed 5 tasks.  Dorvel's words stay as they were.  Press Q, to hear your next task.");
     EXPECT_EQ(f.lastswaps, "The word, cat, will now be replaced with, hat.  ");
     // One pool word for two pairs: the first pair is made, the second is not, and its candidate stays.
     f.questsdone = 15, f.questtext = "";
@@ -125,8 +144,8 @@ TEST_F(SwapTest, AWholeGameMakesSeventySevenPairsWithNoPoolWordTwice) {
         const int made = task <= 10 ? 1 : task <= 30 ? 2 : 3;
         ASSERT_EQ(f.swapcount - before, made) << "task " << task;
         const std::string done = task == 1 ? "your first task" : std::to_string(task) + " tasks";
-        EXPECT_EQ(said(), "You have completed " + done + ".  Dorvel has gone a little bit more insane.  " + f.lastswaps +
-                              "  Press Q, to hear your next task.");
+        EXPECT_EQ(said(), "You have completed " + done + ".  Dorvel has gone a little bit more insane.  " +
+                              f.lastswaps + "  Press Q, to hear your next task.");
     }
     ASSERT_EQ(f.swapcount, 77);
     std::set<std::string> used;

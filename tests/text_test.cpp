@@ -19,21 +19,37 @@ TEST(Cp1252, EveryByteRoundTripsAndKnownCharacters) {
     EXPECT_EQ(cp1252ToUtf8(all.substr(0, 128)), all.substr(0, 128));
     EXPECT_EQ(utf8ToCp1252(cp1252ToUtf8(all)), all);
     // Windows-1252 and UTF-8; the five bytes the code page leaves undefined stay as the matching control characters.
-    const Texts known = {{"\x80", "\xE2\x82\xAC"}, {"\x85", "\xE2\x80\xA6"}, {"\x92", "\xE2\x80\x99"}, {"\x9F", "\xC5\xB8"},
-                         {"\x9C" "uf", "\xC5\x93uf"}, {"\xA0", "\xC2\xA0"}, {"caf\xE9", "caf\xC3\xA9"}, {"\xFF", "\xC3\xBF"},
+    const Texts known = {{"\x80", "\xE2\x82\xAC"},
+                         {"\x85", "\xE2\x80\xA6"},
+                         {"\x92", "\xE2\x80\x99"},
+                         {"\x9F", "\xC5\xB8"},
+                         {"\x9C"
+                          "uf",
+                          "\xC5\x93uf"},
+                         {"\xA0", "\xC2\xA0"},
+                         {"caf\xE9", "caf\xC3\xA9"},
+                         {"\xFF", "\xC3\xBF"},
                          {"\x81\x8D\x8F\x90\x9D", "\xC2\x81\xC2\x8D\xC2\x8F\xC2\x90\xC2\x9D"}};
     for (const auto& [bytes, utf8] : known) {
         EXPECT_EQ(cp1252ToUtf8(bytes), utf8);
         EXPECT_EQ(utf8ToCp1252(utf8), bytes);
     }
     // A character outside the code page becomes one question mark, however many bytes it takes.
-    const Texts outside = {{"a\xE2\x86\x92" "b", "a?b"}, {"\xF0\x9F\x98\x80!", "?!"}, {"\xC4\x80", "?"}, {"\xC2\x80", "?"}};
+    const Texts outside = {{"a\xE2\x86\x92"
+                            "b",
+                            "a?b"},
+                           {"\xF0\x9F\x98\x80!", "?!"},
+                           {"\xC4\x80", "?"},
+                           {"\xC2\x80", "?"}};
     for (const auto& [utf8, bytes] : outside) EXPECT_EQ(utf8ToCp1252(utf8), bytes);
 }
 
 TEST(CaseFolding, AsciiAndWindows1252Letters) {
-    const Texts folds = {{"abc xyz ABC 09 .,!?", "ABC XYZ ABC 09 .,!?"}, {"\xC3\xBF", "\xC5\xB8"}, {"\xC5\x93", "\xC5\x92"},
-                         {"\xC5\xA1\xC5\xBE", "\xC5\xA0\xC5\xBD"}, {"caf\xC3\xA9 \xC3\xA0\xC3\xBE", "CAF\xC3\x89 \xC3\x80\xC3\x9E"},
+    const Texts folds = {{"abc xyz ABC 09 .,!?", "ABC XYZ ABC 09 .,!?"},
+                         {"\xC3\xBF", "\xC5\xB8"},
+                         {"\xC5\x93", "\xC5\x92"},
+                         {"\xC5\xA1\xC5\xBE", "\xC5\xA0\xC5\xBD"},
+                         {"caf\xC3\xA9 \xC3\xA0\xC3\xBE", "CAF\xC3\x89 \xC3\x80\xC3\x9E"},
                          // sharp s, division, multiplication and micro stay as they are
                          {"\xC3\x9F\xC3\xB7\xC3\x97\xC2\xB5", "\xC3\x9F\xC3\xB7\xC3\x97\xC2\xB5"}};
     for (const auto& [text, upper] : folds) EXPECT_EQ(ucase(text), upper) << text;
@@ -48,9 +64,11 @@ TEST(CaseFolding, AsciiAndWindows1252Letters) {
 }
 
 TEST(ValueLines, NumbersAndFields) {
-    for (const auto& [n, text] : std::vector<std::pair<long long, std::string>>{{3, " 3 "}, {-3, "-3 "}, {0, " 0 "}, {40, " 40 "}})
+    for (const auto& [n, text] :
+         std::vector<std::pair<long long, std::string>>{{3, " 3 "}, {-3, "-3 "}, {0, " 0 "}, {40, " 40 "}})
         EXPECT_EQ(valueText(n), text);
-    const Texts fields = {{"  12 ,x", "12"}, {" 3 ", "3"}, {"-3 ", "-3"}, {"glass jar", "glass jar"}, {"", ""}, {" ,5", ""}};
+    const Texts fields = {{"  12 ,x", "12"},          {" 3 ", "3"}, {"-3 ", "-3"},
+                          {"glass jar", "glass jar"}, {"", ""},     {" ,5", ""}};
     for (const auto& [line, field] : fields) EXPECT_EQ(readField(line), field) << line;
     for (long long n : {0LL, 3LL, -3LL, -1000LL, 123456789LL}) EXPECT_EQ(fieldNumber(readField(valueText(n))), n);
     EXPECT_EQ(fieldNumber("007"), 7);
@@ -61,7 +79,8 @@ TEST(ValueLines, NumbersAndFields) {
 
 TEST(TextFiles, WrittenAsWindows1252WithCrLfAndReadBack) {
     testing::ScratchFolder folder;
-    const std::vector<std::string> lines = {"The word, caf\xC3\xA9, will now be replaced with, \xE2\x82\xAC.", "", " 3 ", "last"};
+    const std::vector<std::string> lines = {"The word, caf\xC3\xA9, will now be replaced with, \xE2\x82\xAC.", "",
+                                            " 3 ", "last"};
     ASSERT_TRUE(writeTextFile(folder.file("t.txt"), lines));
     std::string bytes;
     ASSERT_TRUE(readFileBytes(folder.file("t.txt"), bytes));

@@ -45,8 +45,8 @@ std::vector<double> synthesize() {
             if (t < attack) {
                 envelope *= 0.5 - 0.5 * std::cos(std::numbers::pi * t / attack);
             }
-            const double tone = std::sin(twoPi * note.frequency * t) +
-                                octaveLevel * std::sin(twoPi * 2.0 * note.frequency * t);
+            const double tone =
+                std::sin(twoPi * note.frequency * t) + octaveLevel * std::sin(twoPi * 2.0 * note.frequency * t);
             mix[i] += note.level * envelope * tone;
         }
     }

@@ -70,8 +70,10 @@ void HeadlessPlatform::doEvents() {
         const Event e = queue_.front();
         queue_.pop_front();
         if (!sink_) continue;
-        if (e.synthetic) sink_->syntheticKeyDown(e.code, e.shift);
-        else sink_->Form_KeyDown(e.code, e.shift);
+        if (e.synthetic)
+            sink_->syntheticKeyDown(e.code, e.shift);
+        else
+            sink_->Form_KeyDown(e.code, e.shift);
     }
     if (deadline_ >= 0 && deadline_ <= now_) {
         deadline_ = interval_ > 0 ? now_ + interval_ : -1;
@@ -113,9 +115,7 @@ std::string HeadlessPlatform::inputBox(const std::string& prompt, const std::str
 
 bool HeadlessPlatform::fileExists(const std::string& path) { return files::isFile(path); }
 
-bool HeadlessPlatform::anotherInstanceRunning() {
-    return instanceCheck ? instanceCheck(folder_) : instanceRunning;
-}
+bool HeadlessPlatform::anotherInstanceRunning() { return instanceCheck ? instanceCheck(folder_) : instanceRunning; }
 
 void HeadlessPlatform::beforeEnd() {
     ended = true;

@@ -268,8 +268,7 @@ bool EspeakVoice::waitUntilIdle(std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     {
         std::unique_lock<std::mutex> lock(impl_->queueMutex);
-        if (!impl_->idle.wait_until(lock, deadline, [&] { return impl_->queue.empty() && !impl_->busy; }))
-            return false;
+        if (!impl_->idle.wait_until(lock, deadline, [&] { return impl_->queue.empty() && !impl_->busy; })) return false;
     }
     while (!impl_->deviceDrained()) {
         if (std::chrono::steady_clock::now() >= deadline) return false;

@@ -29,7 +29,6 @@ constexpr auto kDrainOnClose = std::chrono::milliseconds(500);
 constexpr auto kReconnectTimeout = std::chrono::seconds(3);
 constexpr auto kReconnectEvery = std::chrono::seconds(1);
 
-
 // libspeechd writes to its socket with plain write(); a daemon that died would otherwise raise
 // SIGPIPE and end the game. Only the threads that talk to the daemon block it.
 void blockSigpipe() {

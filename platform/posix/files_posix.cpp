@@ -130,8 +130,8 @@ Outcome replace(const std::string& path, std::string_view bytes) {
     const std::string folder = folderOf(path);
     const std::string temp = folder + "/" + temporaryName();
     ::unlink(temp.c_str());  // a leftover of an earlier process that had this id
-    const int fd = injected(Step::open) ? -1
-                                        : ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    const int fd =
+        injected(Step::open) ? -1 : ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
     if (fd < 0) return Outcome::failed(reason());
     std::string why;
     bool ok = true;

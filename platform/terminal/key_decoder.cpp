@@ -41,39 +41,72 @@ CharKey charKey(unsigned char c) {
     if (c >= 'A' && c <= 'Z') return {c, key::ShiftMask};
     if (c >= '0' && c <= '9') return {c, 0};
     switch (c) {
-    case ')': return {'0', key::ShiftMask};
-    case '!': return {'1', key::ShiftMask};
-    case '@': return {'2', key::ShiftMask};
-    case '#': return {'3', key::ShiftMask};
-    case '$': return {'4', key::ShiftMask};
-    case '%': return {'5', key::ShiftMask};
-    case '^': return {'6', key::ShiftMask};
-    case '&': return {'7', key::ShiftMask};
-    case '*': return {'8', key::ShiftMask};
-    case '(': return {'9', key::ShiftMask};
-    case ';': return {186, 0};
-    case ':': return {186, key::ShiftMask};
-    case '=': return {187, 0};
-    case '+': return {187, key::ShiftMask};
-    case ',': return {188, 0};
-    case '<': return {188, key::ShiftMask};
-    case '-': return {189, 0};
-    case '_': return {189, key::ShiftMask};
-    case '.': return {190, 0};
-    case '>': return {190, key::ShiftMask};
-    case '/': return {191, 0};
-    case '?': return {191, key::ShiftMask};
-    case '`': return {key::Grave, 0};
-    case '~': return {key::Grave, key::ShiftMask};
-    case '[': return {219, 0};
-    case '{': return {219, key::ShiftMask};
-    case '\\': return {220, 0};
-    case '|': return {220, key::ShiftMask};
-    case ']': return {221, 0};
-    case '}': return {221, key::ShiftMask};
-    case '\'': return {222, 0};
-    case '"': return {222, key::ShiftMask};
-    default: return {0, 0};
+        case ')':
+            return {'0', key::ShiftMask};
+        case '!':
+            return {'1', key::ShiftMask};
+        case '@':
+            return {'2', key::ShiftMask};
+        case '#':
+            return {'3', key::ShiftMask};
+        case '$':
+            return {'4', key::ShiftMask};
+        case '%':
+            return {'5', key::ShiftMask};
+        case '^':
+            return {'6', key::ShiftMask};
+        case '&':
+            return {'7', key::ShiftMask};
+        case '*':
+            return {'8', key::ShiftMask};
+        case '(':
+            return {'9', key::ShiftMask};
+        case ';':
+            return {186, 0};
+        case ':':
+            return {186, key::ShiftMask};
+        case '=':
+            return {187, 0};
+        case '+':
+            return {187, key::ShiftMask};
+        case ',':
+            return {188, 0};
+        case '<':
+            return {188, key::ShiftMask};
+        case '-':
+            return {189, 0};
+        case '_':
+            return {189, key::ShiftMask};
+        case '.':
+            return {190, 0};
+        case '>':
+            return {190, key::ShiftMask};
+        case '/':
+            return {191, 0};
+        case '?':
+            return {191, key::ShiftMask};
+        case '`':
+            return {key::Grave, 0};
+        case '~':
+            return {key::Grave, key::ShiftMask};
+        case '[':
+            return {219, 0};
+        case '{':
+            return {219, key::ShiftMask};
+        case '\\':
+            return {220, 0};
+        case '|':
+            return {220, key::ShiftMask};
+        case ']':
+            return {221, 0};
+        case '}':
+            return {221, key::ShiftMask};
+        case '\'':
+            return {222, 0};
+        case '"':
+            return {222, key::ShiftMask};
+        default:
+            return {0, 0};
     }
 }
 
@@ -187,20 +220,29 @@ void KeyDecoder::emitJump(std::vector<KeyDown>& out) {
 
 void KeyDecoder::emitCodepoint(long cp, long base, int mods, bool prefix, std::vector<KeyDown>& out) {
     switch (cp) {
-    case 13: emit(key::Enter, mods, prefix, out); return;
-    case 9: emit(key::Tab, mods, prefix, out); return;
-    case 8:
-    case 127: emit(key::Back, mods, prefix, out); return;
-    case 27: emit(key::Escape, mods, prefix, out); return;
-    case 32:
-        if (mods & key::CtrlMask) {
-            emit(key::Grave, mods, prefix, out);  // Ctrl+Space stands for Ctrl+grave, as NUL does
-        } else {
-            if (prefix && (mods & key::AltMask)) out.push_back({key::Alt, mods});
-            out.push_back({key::Ctrl, mods | key::CtrlMask});  // Space: the silence key
-        }
-        return;
-    default: break;
+        case 13:
+            emit(key::Enter, mods, prefix, out);
+            return;
+        case 9:
+            emit(key::Tab, mods, prefix, out);
+            return;
+        case 8:
+        case 127:
+            emit(key::Back, mods, prefix, out);
+            return;
+        case 27:
+            emit(key::Escape, mods, prefix, out);
+            return;
+        case 32:
+            if (mods & key::CtrlMask) {
+                emit(key::Grave, mods, prefix, out);  // Ctrl+Space stands for Ctrl+grave, as NUL does
+            } else {
+                if (prefix && (mods & key::AltMask)) out.push_back({key::Alt, mods});
+                out.push_back({key::Ctrl, mods | key::CtrlMask});  // Space: the silence key
+            }
+            return;
+        default:
+            break;
     }
     if (cp > 32 && cp < 127) {
         CharKey k = charKey(static_cast<unsigned char>(cp));
@@ -213,18 +255,41 @@ void KeyDecoder::emitCodepoint(long cp, long base, int mods, bool prefix, std::v
     }
     int code = 0;
     switch (cp) {
-    case kKpEnter: code = key::Enter; break;
-    case kKpLeft: code = key::Left; break;
-    case kKpRight: code = key::Right; break;
-    case kKpUp: code = key::Up; break;
-    case kKpDown: code = key::Down; break;
-    case kKpPageUp: code = key::PageUp; break;
-    case kKpPageDown: code = key::PageDown; break;
-    case kKpHome: code = key::Home; break;
-    case kKpEnd: code = key::End; break;
-    case kKpInsert: code = key::Insert; break;
-    case kKpDelete: code = key::Delete; break;
-    default: break;
+        case kKpEnter:
+            code = key::Enter;
+            break;
+        case kKpLeft:
+            code = key::Left;
+            break;
+        case kKpRight:
+            code = key::Right;
+            break;
+        case kKpUp:
+            code = key::Up;
+            break;
+        case kKpDown:
+            code = key::Down;
+            break;
+        case kKpPageUp:
+            code = key::PageUp;
+            break;
+        case kKpPageDown:
+            code = key::PageDown;
+            break;
+        case kKpHome:
+            code = key::Home;
+            break;
+        case kKpEnd:
+            code = key::End;
+            break;
+        case kKpInsert:
+            code = key::Insert;
+            break;
+        case kKpDelete:
+            code = key::Delete;
+            break;
+        default:
+            break;
     }
     if (code != 0) {
         emit(code, mods, prefix, out);
@@ -268,36 +333,36 @@ void KeyDecoder::ground(unsigned char c, int extraMods, std::vector<KeyDown>& ou
 
 void KeyDecoder::byte(unsigned char c, std::vector<KeyDown>& out) {
     switch (state_) {
-    case State::Ground:
-        if (c == 27) {
-            afterCr_ = false;
-            state_ = State::Esc;
-        } else {
-            ground(c, 0, out);
-        }
-        return;
-    case State::Esc:
-        if (c == '[') {
-            state_ = State::Csi;
-            seq_.clear();
-            seqOverflow_ = false;
-        } else if (c == 'O') {
-            state_ = State::Ss3;
-            seq_.clear();
-            seqOverflow_ = false;
-        } else if (c == 27) {
-            out.push_back({key::Escape, 0});  // the first of two Escapes; the second waits
-        } else {
-            state_ = State::Ground;
-            ground(c, key::AltMask, out);  // ESC then a key: Alt+key
-        }
-        return;
-    case State::ConsoleFn:
-        state_ = State::Ground;  // ESC [ [ A..E: Linux console F1..F5, no key of the game
-        return;
-    case State::Csi:
-    case State::Ss3:
-        break;
+        case State::Ground:
+            if (c == 27) {
+                afterCr_ = false;
+                state_ = State::Esc;
+            } else {
+                ground(c, 0, out);
+            }
+            return;
+        case State::Esc:
+            if (c == '[') {
+                state_ = State::Csi;
+                seq_.clear();
+                seqOverflow_ = false;
+            } else if (c == 'O') {
+                state_ = State::Ss3;
+                seq_.clear();
+                seqOverflow_ = false;
+            } else if (c == 27) {
+                out.push_back({key::Escape, 0});  // the first of two Escapes; the second waits
+            } else {
+                state_ = State::Ground;
+                ground(c, key::AltMask, out);  // ESC then a key: Alt+key
+            }
+            return;
+        case State::ConsoleFn:
+            state_ = State::Ground;  // ESC [ [ A..E: Linux console F1..F5, no key of the game
+            return;
+        case State::Csi:
+        case State::Ss3:
+            break;
     }
 
     // Inside ESC [ or ESC O.
@@ -353,14 +418,29 @@ void KeyDecoder::finishSs3(unsigned char final, std::vector<KeyDown>& out) {
     // Some terminals put the modifier as the only parameter of ESC O.
     int mods = windowsMods(p.count >= 2 ? p.get(1, 0, 1) : p.get(0, 0, 1));
     switch (final) {
-    case 'A': emit(key::Up, mods, true, out); return;
-    case 'B': emit(key::Down, mods, true, out); return;
-    case 'C': emit(key::Right, mods, true, out); return;
-    case 'D': emit(key::Left, mods, true, out); return;
-    case 'H': emit(key::Home, mods, true, out); return;
-    case 'F': emit(key::End, mods, true, out); return;
-    case 'M': emit(key::Enter, mods, true, out); return;  // keypad Enter in application mode
-    default: break;
+        case 'A':
+            emit(key::Up, mods, true, out);
+            return;
+        case 'B':
+            emit(key::Down, mods, true, out);
+            return;
+        case 'C':
+            emit(key::Right, mods, true, out);
+            return;
+        case 'D':
+            emit(key::Left, mods, true, out);
+            return;
+        case 'H':
+            emit(key::Home, mods, true, out);
+            return;
+        case 'F':
+            emit(key::End, mods, true, out);
+            return;
+        case 'M':
+            emit(key::Enter, mods, true, out);
+            return;  // keypad Enter in application mode
+        default:
+            break;
     }
     if (final >= 'p' && final <= 'y') emit('0' + (final - 'p'), mods, true, out);  // keypad digits
 }
@@ -383,62 +463,92 @@ void KeyDecoder::finishCsi(unsigned char final, std::vector<KeyDown>& out) {
     bool prefix = !reportsModifiers_;
 
     switch (final) {
-    case 'A': emit(key::Up, mods, prefix, out); return;
-    case 'B': emit(key::Down, mods, prefix, out); return;
-    case 'C': emit(key::Right, mods, prefix, out); return;
-    case 'D': emit(key::Left, mods, prefix, out); return;
-    case 'H': emit(key::Home, mods, prefix, out); return;
-    case 'F': emit(key::End, mods, prefix, out); return;
-    case 'Z': emit(key::Tab, mods | key::ShiftMask, prefix, out); return;  // Shift+Tab
-    case '~': {
-        long key = p.get(0, 0, 0);
-        switch (key) {
-        case 1:
-        case 7: emit(key::Home, mods, prefix, out); return;
-        case 2: emit(key::Insert, mods, prefix, out); return;
-        case 3: emit(key::Delete, mods, prefix, out); return;
-        case 4:
-        case 8: emit(key::End, mods, prefix, out); return;
-        case 5: emit(key::PageUp, mods, prefix, out); return;
-        case 6: emit(key::PageDown, mods, prefix, out); return;
-        case 24: emitJump(out); return;  // F12: the jump key's stand-in
-        case 27: {
-            // xterm modifyOtherKeys: ESC [ 27 ; mods ; code ~
-            long cp = p.get(2, 0, -1);
-            if (cp >= 0) emitCodepoint(cp, -1, mods, prefix, out);
+        case 'A':
+            emit(key::Up, mods, prefix, out);
+            return;
+        case 'B':
+            emit(key::Down, mods, prefix, out);
+            return;
+        case 'C':
+            emit(key::Right, mods, prefix, out);
+            return;
+        case 'D':
+            emit(key::Left, mods, prefix, out);
+            return;
+        case 'H':
+            emit(key::Home, mods, prefix, out);
+            return;
+        case 'F':
+            emit(key::End, mods, prefix, out);
+            return;
+        case 'Z':
+            emit(key::Tab, mods | key::ShiftMask, prefix, out);
+            return;  // Shift+Tab
+        case '~': {
+            long key = p.get(0, 0, 0);
+            switch (key) {
+                case 1:
+                case 7:
+                    emit(key::Home, mods, prefix, out);
+                    return;
+                case 2:
+                    emit(key::Insert, mods, prefix, out);
+                    return;
+                case 3:
+                    emit(key::Delete, mods, prefix, out);
+                    return;
+                case 4:
+                case 8:
+                    emit(key::End, mods, prefix, out);
+                    return;
+                case 5:
+                    emit(key::PageUp, mods, prefix, out);
+                    return;
+                case 6:
+                    emit(key::PageDown, mods, prefix, out);
+                    return;
+                case 24:
+                    emitJump(out);
+                    return;  // F12: the jump key's stand-in
+                case 27: {
+                    // xterm modifyOtherKeys: ESC [ 27 ; mods ; code ~
+                    long cp = p.get(2, 0, -1);
+                    if (cp >= 0) emitCodepoint(cp, -1, mods, prefix, out);
+                    return;
+                }
+                default:
+                    return;
+            }
+        }
+        case 'u': {
+            // Kitty keyboard protocol and xterm's CSI u form: ESC [ code[:shifted[:base]] ; mods u
+            long cp = p.get(0, 0, -1);
+            if (cp < 0) return;
+            switch (cp) {
+                case kLeftShift:
+                case kRightShift:
+                    reportsModifiers_ = true;
+                    out.push_back({key::Shift, mods | key::ShiftMask});
+                    return;
+                case kLeftControl:
+                case kRightControl:
+                    reportsModifiers_ = true;
+                    out.push_back({key::Ctrl, mods | key::CtrlMask});
+                    return;
+                case kLeftAlt:
+                case kRightAlt:
+                    reportsModifiers_ = true;
+                    out.push_back({key::Alt, mods | key::AltMask});
+                    return;
+                default:
+                    break;
+            }
+            if (cp >= kLeftShift && cp <= 57454) return;  // Super, Hyper, Meta, level shifts
+            emitCodepoint(cp, p.get(0, 2, -1), mods, prefix, out);
             return;
         }
-        default: return;
-        }
-    }
-    case 'u': {
-        // Kitty keyboard protocol and xterm's CSI u form: ESC [ code[:shifted[:base]] ; mods u
-        long cp = p.get(0, 0, -1);
-        if (cp < 0) return;
-        switch (cp) {
-        case kLeftShift:
-        case kRightShift:
-            reportsModifiers_ = true;
-            out.push_back({key::Shift, mods | key::ShiftMask});
-            return;
-        case kLeftControl:
-        case kRightControl:
-            reportsModifiers_ = true;
-            out.push_back({key::Ctrl, mods | key::CtrlMask});
-            return;
-        case kLeftAlt:
-        case kRightAlt:
-            reportsModifiers_ = true;
-            out.push_back({key::Alt, mods | key::AltMask});
-            return;
-        default: break;
-        }
-        if (cp >= kLeftShift && cp <= 57454) return;  // Super, Hyper, Meta, level shifts
-        emitCodepoint(cp, p.get(0, 2, -1), mods, prefix, out);
-        return;
-    }
-    default:
-        return;  // F1-F4, focus reports, cursor reports and the rest: no key of the game
+        default:
+            return;  // F1-F4, focus reports, cursor reports and the rest: no key of the game
     }
 }
 

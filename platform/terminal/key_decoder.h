@@ -57,9 +57,9 @@ private:
     void emitCodepoint(long codepoint, long base, int mods, bool synthesizePrefix, std::vector<KeyDown>& out);
 
     State state_ = State::Ground;
-    bool afterCr_ = false;       // a LF right after CR is the same Enter
-    std::string seq_;            // parameter and intermediate bytes of the sequence being read
-    bool seqOverflow_ = false;   // the sequence grew too long: swallow it to its final byte
+    bool afterCr_ = false;           // a LF right after CR is the same Enter
+    std::string seq_;                // parameter and intermediate bytes of the sequence being read
+    bool seqOverflow_ = false;       // the sequence grew too long: swallow it to its final byte
     bool reportsModifiers_ = false;  // the terminal has reported a bare modifier press
     TerminalReplies replies_;
 };

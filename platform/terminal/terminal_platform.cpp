@@ -45,7 +45,7 @@ struct TermState {
     bool haveTermios = false;
     termios saved{};
     termios raw{};
-    termios lineMode{};                        // while the player types a line
+    termios lineMode{};  // while the player types a line
     volatile std::sig_atomic_t inLineMode = 0;
     volatile std::sig_atomic_t titleSaved = 0;  // the title was pushed on the terminal's stack
     volatile std::sig_atomic_t kittyOn = 0;     // kitty keyboard flags were pushed
@@ -295,9 +295,7 @@ void TerminalPlatform::queryKeyboardProtocol() {
 
 void TerminalPlatform::write(std::string_view bytes) { writeRaw(settings_.outFd, bytes.data(), bytes.size()); }
 
-void TerminalPlatform::printLine(const std::string& text) {
-    write(printable(text) + "\n");
-}
+void TerminalPlatform::printLine(const std::string& text) { write(printable(text) + "\n"); }
 
 void TerminalPlatform::setTitle(const std::string& text) {
     title_ = text;
@@ -314,7 +312,8 @@ void TerminalPlatform::pump(int timeoutMs) {
     if (eof_ || g_endingSignal) return;
     if (ownsSignals_ && g_wakePipe[0] >= 0) {
         pollfd both[2] = {{settings_.inFd, POLLIN, 0}, {g_wakePipe[0], POLLIN, 0}};
-        if (poll(both, 2, timeoutMs) <= 0 || g_endingSignal || !(both[0].revents & (POLLIN | POLLHUP | POLLNVAL | POLLERR)))
+        if (poll(both, 2, timeoutMs) <= 0 || g_endingSignal ||
+            !(both[0].revents & (POLLIN | POLLHUP | POLLNVAL | POLLERR)))
             return;
         timeoutMs = 0;
     }
@@ -394,8 +393,10 @@ void TerminalPlatform::doEvents() {
     Queued next;
     while (nextKey(next)) {
         if (!sink_) continue;
-        if (next.synthetic) sink_->syntheticKeyDown(next.key.KeyCode, next.key.Shift);
-        else sink_->Form_KeyDown(next.key.KeyCode, next.key.Shift);
+        if (next.synthetic)
+            sink_->syntheticKeyDown(next.key.KeyCode, next.key.Shift);
+        else
+            sink_->Form_KeyDown(next.key.KeyCode, next.key.Shift);
         checkEndingSignal();
     }
     // The timer comes after the keys, as a window's timer message does.

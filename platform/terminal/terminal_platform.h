@@ -16,8 +16,8 @@ namespace tw {
 
 struct TerminalSettings {
     std::string programFolder;
-    std::string speechWav;        // path-0 speech goes to this WAV file when set
-    bool echo = true;             // print what paths 0 and 3 speak
+    std::string speechWav;  // path-0 speech goes to this WAV file when set
+    bool echo = true;       // print what paths 0 and 3 speak
     int inFd = 0;
     int outFd = 1;
     // Process-wide handlers that put the terminal back on SIGINT, SIGTERM, SIGHUP, SIGPIPE,
@@ -100,11 +100,11 @@ private:
     bool eof_ = false;
 
     KeyDecoder decoder_;
-    std::string inbuf_;            // bytes read and not yet decoded, from inpos_ on
+    std::string inbuf_;  // bytes read and not yet decoded, from inpos_ on
     std::size_t inpos_ = 0;
-    std::deque<Queued> queue_;     // decoded and synthetic key-downs not yet delivered
+    std::deque<Queued> queue_;  // decoded and synthetic key-downs not yet delivered
     Clock::time_point lastInput_{};
-    int syntheticMods_ = 0;        // modifiers held down by keybd_event
+    int syntheticMods_ = 0;  // modifiers held down by keybd_event
 
     int interval_ = 0;
     Clock::time_point deadline_{};

@@ -35,8 +35,8 @@ bool injected(Step step) {
 std::string reason() {
     const DWORD code = GetLastError();
     wchar_t* text = nullptr;
-    FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                   nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                   code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
     std::string out = text ? narrowUtf8(text) : "error " + std::to_string(code);
     if (text) LocalFree(text);
     while (!out.empty() && (out.back() == '\n' || out.back() == '\r' || out.back() == ' ' || out.back() == '.'))
@@ -147,8 +147,8 @@ Outcome replace(const std::string& path, std::string_view bytes) {
         ok = false;
     }
     // Write-through: the rename is on disk when the call returns, which is the folder sync here.
-    if (ok && (injected(Step::rename) || !MoveFileExW(temp.c_str(), widen(path).c_str(),
-                                                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))) {
+    if (ok && (injected(Step::rename) ||
+               !MoveFileExW(temp.c_str(), widen(path).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))) {
         ok = false;
         why = reason();
     }
@@ -163,8 +163,8 @@ Outcome replace(const std::string& path, std::string_view bytes) {
 Outcome writeFresh(const std::string& path, std::string_view bytes) {
     const std::wstring wide = widen(path);
     if (!DeleteFileW(wide.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND) return Outcome::failed(reason());
-    HANDLE file = CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file =
+        CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return Outcome::failed(reason());
     bool ok = writeAll(file, bytes);
     std::string why = ok ? "" : reason();

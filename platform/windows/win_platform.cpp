@@ -72,8 +72,7 @@ public:
     void align() {
         if (words_.size() % 2 != 0) word(0);
     }
-    void item(DWORD style, short x, short y, short cx, short cy, WORD id, WORD classAtom,
-              const std::wstring& title) {
+    void item(DWORD style, short x, short y, short cx, short cy, WORD id, WORD classAtom, const std::wstring& title) {
         align();
         dword(style | WS_CHILD | WS_VISIBLE);
         dword(0);
@@ -185,14 +184,14 @@ std::string windowsFullPath(const std::string& folder) {
 std::string systemMessage(long code) {
     const auto value = static_cast<DWORD>(code);
     wchar_t* buffer = nullptr;
-    const DWORD length = FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-        value, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    const DWORD length =
+        FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                       nullptr, value, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
     std::wstring text;
     if (length > 0 && buffer) text.assign(buffer, length);
     if (buffer) LocalFree(buffer);
-    while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n' || text.back() == L' ' ||
-                             text.back() == L'.'))
+    while (!text.empty() &&
+           (text.back() == L'\r' || text.back() == L'\n' || text.back() == L' ' || text.back() == L'.'))
         text.pop_back();
     char hex[16];
     std::snprintf(hex, sizeof hex, "0x%08lX", static_cast<unsigned long>(value));
@@ -217,9 +216,9 @@ std::wstring instanceMutexName(const std::string& programFolder) {
     stripTrailingSeparators(path);
     if (!path.empty()) {
         std::wstring upper(path.size(), L'\0');
-        const int got = LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, path.c_str(),
-                                      static_cast<int>(path.size()), upper.data(), static_cast<int>(upper.size()),
-                                      nullptr, nullptr, 0);
+        const int got =
+            LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, path.c_str(), static_cast<int>(path.size()),
+                          upper.data(), static_cast<int>(upper.size()), nullptr, nullptr, 0);
         if (got > 0) {
             upper.resize(static_cast<std::size_t>(got));
             path = std::move(upper);
@@ -263,8 +262,8 @@ WinPlatform::WinPlatform(std::string programFolder) : folder_(std::move(programF
         if (comReady_) CoUninitialize();
         throw PlatformError("the window class cannot be registered: " + systemMessage(static_cast<long>(error)));
     }
-    hwnd_ = CreateWindowExW(0, kWindowClass, L"Tumblewick", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
-                            480, 240, nullptr, nullptr, instance, this);
+    hwnd_ = CreateWindowExW(0, kWindowClass, L"Tumblewick", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT, 480, 240,
+                            nullptr, nullptr, instance, this);
     if (!hwnd_) {
         const DWORD error = GetLastError();
         if (comReady_) CoUninitialize();
@@ -294,7 +293,8 @@ int WinPlatform::run() {
     for (;;) {
         const BOOL got = GetMessageW(&msg, nullptr, 0, 0);
         if (got == 0) return static_cast<int>(msg.wParam);
-        if (got == -1) throw PlatformError("the message queue failed: " + systemMessage(static_cast<long>(GetLastError())));
+        if (got == -1)
+            throw PlatformError("the message queue failed: " + systemMessage(static_cast<long>(GetLastError())));
         TranslateMessage(&msg);
         DispatchMessageW(&msg);
         rethrowPending();
@@ -397,9 +397,7 @@ void WinPlatform::doEvents() {
     }
 }
 
-void WinPlatform::waitEvents() {
-    MsgWaitForMultipleObjectsEx(0, nullptr, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
-}
+void WinPlatform::waitEvents() { MsgWaitForMultipleObjectsEx(0, nullptr, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE); }
 
 void WinPlatform::setTimer(int intervalMs) {
     if (timerId_) {
@@ -453,9 +451,9 @@ std::string WinPlatform::inputBox(const std::string& prompt, const std::string& 
     const std::vector<DWORD> data = t.build();
 
     InputState state;
-    const INT_PTR result = DialogBoxIndirectParamW(GetModuleHandleW(nullptr),
-                                                   reinterpret_cast<LPCDLGTEMPLATEW>(data.data()), hwnd_,
-                                                   &inputDialogProc, reinterpret_cast<LPARAM>(&state));
+    const INT_PTR result =
+        DialogBoxIndirectParamW(GetModuleHandleW(nullptr), reinterpret_cast<LPCDLGTEMPLATEW>(data.data()), hwnd_,
+                                &inputDialogProc, reinterpret_cast<LPARAM>(&state));
     rethrowPending();
     if (result != IDOK || !state.accepted) return "";
     return narrowUtf8(state.answer);

@@ -83,7 +83,7 @@ private:
     HWND hwnd_ = nullptr;
     EventSink* sink_ = nullptr;
     std::string title_;
-    UINT_PTR timerId_ = 0;      // 0: no timer; each arming takes a fresh id so stale ticks are known
+    UINT_PTR timerId_ = 0;  // 0: no timer; each arming takes a fresh id so stale ticks are known
     UINT_PTR lastTimerId_ = 0;
     bool comReady_ = false;
     std::exception_ptr pending_;

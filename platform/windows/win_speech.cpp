@@ -23,8 +23,7 @@ CLSID classFor(const wchar_t* progId, const char* name) {
 // Owns a BSTR for the length of one call.
 class Bstr {
 public:
-    explicit Bstr(const std::wstring& text)
-        : value_(SysAllocStringLen(text.data(), static_cast<UINT>(text.size()))) {
+    explicit Bstr(const std::wstring& text) : value_(SysAllocStringLen(text.data(), static_cast<UINT>(text.size()))) {
         if (!value_) throw PlatformError("out of memory for a speech text");
     }
     ~Bstr() { SysFreeString(value_); }
@@ -56,9 +55,7 @@ SapiVoice::~SapiVoice() {
 
 long SapiVoice::engineRate(int rate) { return std::clamp(rate, -10, 10); }
 
-unsigned short SapiVoice::engineVolume(int volume) {
-    return static_cast<unsigned short>(std::clamp(volume, 0, 100));
-}
+unsigned short SapiVoice::engineVolume(int volume) { return static_cast<unsigned short>(std::clamp(volume, 0, 100)); }
 
 void SapiVoice::speak(const std::string& text, int flags) {
     const std::wstring wide = widen(text);
@@ -116,8 +113,8 @@ void JawsApi::SayString(const std::string& text, bool flush) {
     params.cArgs = 2;
     VARIANT result;
     VariantInit(&result);
-    const HRESULT hr = api_->Invoke(sayString_, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, &result,
-                                    nullptr, nullptr);
+    const HRESULT hr =
+        api_->Invoke(sayString_, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, &result, nullptr, nullptr);
     VariantClear(&result);
     if (FAILED(hr)) throw PlatformError("JAWS cannot speak: " + systemMessage(hr));
 }

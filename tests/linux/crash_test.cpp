@@ -31,7 +31,8 @@ std::string slurp(const std::string& path) {
 
 int temporaries(const std::string& folder) {
     int n = 0;
-    for (const auto& entry : fs::directory_iterator(folder)) n += tw::files::isTemporaryName(entry.path().filename().string());
+    for (const auto& entry : fs::directory_iterator(folder))
+        n += tw::files::isTemporaryName(entry.path().filename().string());
     return n;
 }
 
@@ -99,7 +100,8 @@ TEST(CrashSafety, ASaveIsSyncedBeforeItsRenameAndTheFolderAfter) {
         std::ofstream in(home / "keys");
         in << "key 40\nkey 40\nkey 13\nkey 27\nkey 40\nkey 40\nkey 40\nkey 13\ntype slot\n";
     }
-    const std::string command = "cd " + home.path() + " && strace -f -qq -e trace=openat,fsync,fdatasync,rename,renameat," +
+    const std::string command = "cd " + home.path() +
+                                " && strace -f -qq -e trace=openat,fsync,fdatasync,rename,renameat," +
                                 "renameat2 -o trace " + TW_EXE + " --headless --seed 1 --home . < keys > out 2>&1";
     ASSERT_EQ(std::system(command.c_str()), 0);
     ASSERT_NE(slurp(home / "out").find("say: Game saved as slot."), std::string::npos);
@@ -113,8 +115,10 @@ TEST(CrashSafety, ASaveIsSyncedBeforeItsRenameAndTheFolderAfter) {
     bool tempSynced = false, renamedOver = false, folderSynced = false;
     for (std::string line; std::getline(trace, line);) {
         std::smatch m;
-        if (std::regex_search(line, m, openTemp)) tempFd = m[1];
-        else if (renamedOver && std::regex_search(line, m, openFolder)) folderFd = m[1];
+        if (std::regex_search(line, m, openTemp))
+            tempFd = m[1];
+        else if (renamedOver && std::regex_search(line, m, openFolder))
+            folderFd = m[1];
         else if (std::regex_search(line, m, sync)) {
             if (!renamedOver && m[1] == tempFd) tempSynced = true;
             if (renamedOver && m[1] == folderFd) folderSynced = true;

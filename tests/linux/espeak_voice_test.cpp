@@ -16,8 +16,9 @@ using namespace tw_test;
 using tw::EspeakVoice;
 
 const char* kSentence = "Hello, this is a test of the speech engine.";
-const char* kLongText = "The quick brown fox jumps over the lazy dog while the river runs on to the sea, and the old "
-                        "mill turns slowly in the evening light as the birds fly home over the quiet hills.";  // 9 s
+const char* kLongText =
+    "The quick brown fox jumps over the lazy dog while the river runs on to the sea, and the old "
+    "mill turns slowly in the evening light as the birds fly home over the quiet hills.";  // 9 s
 
 // Speaks text alone into a fresh WAV file and returns what the file holds once the voice is gone.
 Wav speakAlone(const std::string& text, int rate = 3, int volume = 100) {
@@ -32,7 +33,7 @@ Wav speakAlone(const std::string& text, int rate = 3, int volume = 100) {
 }
 
 TEST(EspeakVoice, RateMapsToWordsPerMinuteWithinEspeakRange) {
-    const std::pair<int, int> rows[] = {{0, 175}, {1, 193}, {3, 233},  {-3, 131},     {9, 413},
+    const std::pair<int, int> rows[] = {{0, 175},  {1, 193}, {3, 233}, {-3, 131},      {9, 413},
                                         {10, 450}, {-8, 82}, {-9, 80}, {INT_MAX, 450}, {INT_MIN, 80}};
     for (const auto& [rate, wpm] : rows) EXPECT_EQ(EspeakVoice::wordsPerMinute(rate), wpm) << "rate " << rate;
 }
@@ -56,7 +57,11 @@ TEST(EspeakVoice, SynchronousSpeechIsAudibleInTheWavFileAtOnce) {
 TEST(EspeakVoice, PurgeCutsTheUtteranceAndSpeaksTheNextWholeElseAllIsSaid) {
     const double stop = speakAlone("Stop.").seconds();
     const double both = speakAlone("One.").seconds() + speakAlone("Two.").seconds();
-    struct Row { const char *first, *then; int flags; double seconds; };
+    struct Row {
+        const char *first, *then;
+        int flags;
+        double seconds;
+    };
     for (const Row& row : {Row{"One.", "Two.", 1, both}, Row{kLongText, "Stop.", 3, stop}, Row{kLongText, "", 3, 0}}) {
         TempDir dir;
         {

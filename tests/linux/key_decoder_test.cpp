@@ -37,15 +37,18 @@ const std::pair<std::string, Keys> kRows[] = {
     {"`~!-_=/?", {{192, 0}, {192, 1}, {49, 1}, {189, 0}, {189, 1}, {187, 0}, {191, 0}, {191, 1}}},
     {"\n\r\r\n\n\r", {kEnter, kEnter, kEnter, kEnter, kEnter}},  // CR LF is one Enter; LF CR, CR CR, LF LF are two
     {"\ra\n\t\x7f\x1b[Z", {kEnter, {65, 0}, kEnter, {9, 0}, {8, 0}, {9, 1}}},
-    {"\x01" "\x08" "\x13" "\x1a\x1c\x1d\x1e\x1fk",  // Ctrl+\ and friends are no key of the game
+    {"\x01"
+     "\x08"
+     "\x13"
+     "\x1a\x1c\x1d\x1e\x1fk",  // Ctrl+\ and friends are no key of the game
      {kCtrl, {65, 2}, kCtrl, {72, 2}, kCtrl, {83, 2}, kCtrl, {90, 2}, {75, 0}}},
     // NUL and F12 (whatever is held with it) are the jump key; Space is the silence key.
     {"\0\x1b[24~\x1b[24;2~  a"s, {kCtrl, kJump, kCtrl, kJump, kCtrl, kJump, kCtrl, kCtrl, {65, 0}}},
     // xterm and VTE.
     {"\x1b[A\x1b[B\x1b[C\x1b[D\x1bOA\x1bOD", {{38, 0}, {40, 0}, {39, 0}, {37, 0}, {38, 0}, {37, 0}}},
     {"\x1b[5~\x1b[6~\x1b[H\x1b[F\x1bOH\x1bOF", {{33, 0}, {34, 0}, {36, 0}, {35, 0}, {36, 0}, {35, 0}}},
-    {"\x1b[1;2A\x1b[1;5A\x1b[1;3C\x1b[1;7D\x1b[1;6B", {{38, 1}, kCtrl, {38, 2}, kAlt, {39, 4}, kCtrl, {18, 6}, {37, 6},
-                                                      {17, 3}, {40, 3}}},
+    {"\x1b[1;2A\x1b[1;5A\x1b[1;3C\x1b[1;7D\x1b[1;6B",
+     {{38, 1}, kCtrl, {38, 2}, kAlt, {39, 4}, kCtrl, {18, 6}, {37, 6}, {17, 3}, {40, 3}}},
     {"\x1b[5;5~\x1b[6;2~\x1bO5A\x1bOp\x1bOy\x1bOM",  // the last three from the keypad
      {kCtrl, {33, 2}, {34, 1}, kCtrl, {38, 2}, {48, 0}, {57, 0}, kEnter}},
     {"\x1b[27;5;97~\x1b[27;6;65~\x1b[27;5;96~\x1b[27;5;13~\x1b[27;3;49~",  // modifyOtherKeys
@@ -53,7 +56,11 @@ const std::pair<std::string, Keys> kRows[] = {
     // The Linux console; its F1..F5 are ESC [ [ A..E, swallowed whole.
     {"\x1b[1~\x1b[4~\x1b[2~\x1b[3~\x1b[[A\x1b[[Eb", {{36, 0}, {35, 0}, {45, 0}, {46, 0}, {66, 0}}},
     // Alt as ESC before the key; Alt+Ctrl+grave is not the jump key.
-    {"\x1b" "a\x1b" "A\x1b" "1\x1b\r", {kAlt, {65, 4}, {18, 5}, {65, 5}, kAlt, {49, 4}, kAlt, {13, 4}}},
+    {"\x1b"
+     "a\x1b"
+     "A\x1b"
+     "1\x1b\r",
+     {kAlt, {65, 4}, {18, 5}, {65, 5}, kAlt, {49, 4}, kAlt, {13, 4}}},
     {"\x1b\x01\x1b \x1b\0"s, {kCtrl, {18, 6}, {65, 6}, kAlt, {17, 6}, kCtrl, {18, 6}, {192, 6}}},
     // Unknown sequences are swallowed whole and the key after them comes through: mouse and
     // device reports, focus, paste brackets, Ctrl+F1, Shift+F5, intermediate bytes, F1, keypad *,
@@ -88,17 +95,27 @@ const std::vector<std::tuple<char, std::string, Keys, bool>> kScripts[] = {
     // A lone ESC is Escape only after the timeout; then a capital is only a capital.
     {{'f', "\x1b", {}, true}, {'t', "", {kEsc}, false}, {'t', "", {}, false}, {'f', "A", {{65, 1}}, false}},
     // ESC [ alone may still be Alt+[, but parameters are never typed by hand.
-    {{'f', "\x1b", {}, true}, {'f', "[", {}, true}, {'f', "1", {}, false}, {'t', "", {}, false},
-     {'f', ";5", {}, false}, {'f', "A", {kCtrl, {38, 2}}, false}},
-    {{'f', "\x1b[", {}, true}, {'t', "", {kAlt, {219, 4}}, false}, {'f', "A", {{65, 1}}, false},
-     {'f', "\x1bO", {}, true}, {'t', "", {{18, 5}, {79, 5}}, false}},
+    {{'f', "\x1b", {}, true},
+     {'f', "[", {}, true},
+     {'f', "1", {}, false},
+     {'t', "", {}, false},
+     {'f', ";5", {}, false},
+     {'f', "A", {kCtrl, {38, 2}}, false}},
+    {{'f', "\x1b[", {}, true},
+     {'t', "", {kAlt, {219, 4}}, false},
+     {'f', "A", {{65, 1}}, false},
+     {'f', "\x1bO", {}, true},
+     {'t', "", {{18, 5}, {79, 5}}, false}},
     {{'f', "\x1b\x1b", {kEsc}, true}, {'t', "", {kEsc}, false}, {'f', "\x1b\x1b[B", {kEsc, {40, 0}}, false}},
     {{'f', "\x1b[1\x1b", {}, true}, {'f', "[B", {{40, 0}}, false}},
     {{'f', "\x1b[1;", {}, false}, {'r', "", {}, false}, {'f', "A", {{65, 1}}, false}},
     {{'f', "\r", {kEnter}, false}, {'f', "\n", {}, false}, {'f', "\n", {kEnter}, false}},
     // Once the terminal reports the Ctrl press itself, a Ctrl chord brings no second one.
-    {{'f', "\x1b[57442;5u", {kCtrl}, false}, {'f', "\x1b[97;5u", {{65, 2}}, false},
-     {'f', "\x1b[96;5u", {kJump}, false}, {'f', "\x1b[1;5A", {{38, 2}}, false}, {'f', "\x1b[57442;5:3u", {}, false},
+    {{'f', "\x1b[57442;5u", {kCtrl}, false},
+     {'f', "\x1b[97;5u", {{65, 2}}, false},
+     {'f', "\x1b[96;5u", {kJump}, false},
+     {'f', "\x1b[1;5A", {{38, 2}}, false},
+     {'f', "\x1b[57442;5:3u", {}, false},
      {'f', "\x1b[57448u\x1b[57441;2u\x1b[57447u\x1b[57443;3u\x1b[57449u", {kCtrl, {16, 1}, {16, 1}, kAlt, kAlt}, false},
      {'f', "\x1b[24~", {kCtrl, kJump}, false}},  // F12 still stands for the whole chord
 };
@@ -109,9 +126,12 @@ TEST(KeyDecoder, Scripts) {
         for (std::size_t i = 0; i < kScripts[s].size(); ++i) {
             const auto& [op, bytes, keys, waiting] = kScripts[s][i];
             Keys got;
-            if (op == 'f') got = d.feed(bytes);
-            else if (op == 't') got = d.timeout();
-            else d.reset();
+            if (op == 'f')
+                got = d.feed(bytes);
+            else if (op == 't')
+                got = d.timeout();
+            else
+                d.reset();
             EXPECT_EQ(got, keys) << "script " << s << " step " << i;
             EXPECT_EQ(d.wantsTimeout(), waiting) << "script " << s << " step " << i;
         }
@@ -119,11 +139,27 @@ TEST(KeyDecoder, Scripts) {
 }
 
 TEST(KeyDecoder, EveryWayOfSplittingGivesTheSameKeys) {
-    const std::string stream = "a\x1b[A\x1b[1;5B\x1bOC\x1b[5~\x1b[[B\x1b[97;5u\r\n\x1b" "b\0z\x1b[?1;2c"s +
-                               "\x1b[57442;5u\x1b[96;5u";
+    const std::string stream =
+        "a\x1b[A\x1b[1;5B\x1bOC\x1b[5~\x1b[[B\x1b[97;5u\r\n\x1b"
+        "b\0z\x1b[?1;2c"s +
+        "\x1b[57442;5u\x1b[96;5u";
     const Keys expected = KeyDecoder().feed(stream);
-    ASSERT_EQ(expected, (Keys{{65, 0}, {38, 0}, kCtrl, {40, 2}, {39, 0}, {33, 0}, kCtrl, {65, 2}, kEnter, kAlt,
-                              {66, 4}, kCtrl, kJump, {90, 0}, kCtrl, kJump}));
+    ASSERT_EQ(expected, (Keys{{65, 0},
+                              {38, 0},
+                              kCtrl,
+                              {40, 2},
+                              {39, 0},
+                              {33, 0},
+                              kCtrl,
+                              {65, 2},
+                              kEnter,
+                              kAlt,
+                              {66, 4},
+                              kCtrl,
+                              kJump,
+                              {90, 0},
+                              kCtrl,
+                              kJump}));
     for (std::size_t cut1 = 0; cut1 <= stream.size(); ++cut1) {
         for (std::size_t cut2 = cut1; cut2 <= stream.size(); cut2 += 3) {
             KeyDecoder d;

@@ -14,9 +14,11 @@ using namespace std::chrono_literals;
 void writeTone(const std::string& path, double seconds) {
     std::vector<std::int16_t> pcm(std::size_t(seconds * 22050));
     for (std::size_t i = 0; i < pcm.size(); ++i) pcm[i] = std::int16_t(12000 * std::sin(i * 2 * M_PI * 440 / 22050));
-    const std::uint32_t bytes = std::uint32_t(pcm.size() * 2), header[] = {0x46464952, 36 + bytes, 0x45564157,
-        0x20746d66, 16, 0x10001, 22050, 44100, 0x100002, 0x61746164, bytes};  // RIFF, WAVE, fmt, data
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(header), sizeof header)
+    const std::uint32_t bytes = std::uint32_t(pcm.size() * 2),
+                        header[] = {0x46464952, 36 + bytes, 0x45564157, 0x20746d66, 16,   0x10001,
+                                    22050,      44100,      0x100002,   0x61746164, bytes};  // RIFF, WAVE, fmt, data
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(header), sizeof header)
         .write(reinterpret_cast<const char*>(pcm.data()), bytes);
 }
 

@@ -64,8 +64,10 @@ private:
             }
             char buffer[1024];
             const ssize_t got = client < 0 ? 0 : recv(client, buffer, sizeof buffer, 0);
-            if (client < 0) client = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-            else if (got <= 0) close(std::exchange(client, -1));
+            if (client < 0)
+                client = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+            else if (got <= 0)
+                close(std::exchange(client, -1));
             pending.append(buffer, std::size_t(std::max<ssize_t>(got, 0)));
             for (std::size_t end; client >= 0 && answers_ > 0 && (end = pending.find("\r\n")) != std::string::npos;) {
                 std::string line = pending.substr(0, end);
@@ -77,8 +79,9 @@ private:
                     lines_.push_back(text ? "TEXT " + line : line);
                 }
                 if (text) continue;
-                const char* reply = inText ? "225-1\r\n225 OK MESSAGE QUEUED\r\n"
-                                           : line == "SPEAK" ? "230 OK RECEIVING DATA\r\n" : "200 OK\r\n";
+                const char* reply = inText            ? "225-1\r\n225 OK MESSAGE QUEUED\r\n"
+                                    : line == "SPEAK" ? "230 OK RECEIVING DATA\r\n"
+                                                      : "200 OK\r\n";
                 inText = line == "SPEAK";
                 --answers_;
                 send(client, reply, std::strlen(reply), MSG_NOSIGNAL);
@@ -191,7 +194,9 @@ TEST(SpeechdReader, ADaemonThatComesBackIsSpokenToAgain) {
     EXPECT_TRUE(reader.connected());
     const auto lines = flaky.lines();
     EXPECT_EQ(std::count(lines.begin(), lines.end(), "TEXT hello"), 1) << ::testing::PrintToString(lines);
-    EXPECT_EQ(std::count_if(lines.begin(), lines.end(), [](const std::string& l) { return l.rfind("SET SELF CLIENT_NAME", 0) == 0; }), 2);
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [](const std::string& l) { return l.rfind("SET SELF CLIENT_NAME", 0) == 0; }),
+              2);
 }
 
 }  // namespace

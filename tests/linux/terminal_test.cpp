@@ -149,7 +149,10 @@ TEST(TerminalPipes, SaidPrintsExactLinesOnlyTheScreenReadersWithEchoOff) {
         auto p = makePlatform(in.r, out.w, sink, echo);
         for (int mode = 0; mode < 4; ++mode) p->said("line " + std::to_string(mode), mode);
         p->said("", 1);
-        p->said("a\nb\x1b[31m\xc2\x9b" "c caf\xc3\xa9", 2);
+        p->said(
+            "a\nb\x1b[31m\xc2\x9b"
+            "c caf\xc3\xa9",
+            2);
         p->setTitle("not shown without a terminal");
         EXPECT_EQ(readFd(out.r), echo ? "line 0\nline 1\nline 2\nline 3\na b [31m c caf\xc3\xa9\n"
                                       : "line 1\nline 2\na b [31m c caf\xc3\xa9\n");
@@ -200,7 +203,7 @@ TEST(TerminalPty, RawModeTitlesLineEditingAndRestore) {
     auto p = makePlatform(slave, slave, sink);
     tcgetattr(slave, &now);
     EXPECT_EQ(now.c_lflag & (ICANON | ECHO | ISIG), tcflag_t(ISIG));  // Ctrl+C still ends the game
-    EXPECT_EQ(now.c_iflag & IXON, 0u);  // Ctrl+S must not freeze the output
+    EXPECT_EQ(now.c_iflag & IXON, 0u);                                // Ctrl+S must not freeze the output
     // Output processing stays: a line piped through another program still starts at the margin.
     EXPECT_EQ(now.c_oflag, before.c_oflag);
     p->setTitle("Main menu");
@@ -231,7 +234,14 @@ TEST(TerminalPty, RawModeTitlesLineEditingAndRestore) {
     // A terminal closed under the game ends it.
     p = makePlatform(slave, slave, sink);
     closeFd(master);
-    EXPECT_THROW({ for (int i = 0; i < 1000; ++i) { p->waitEvents(); p->doEvents(); } }, Ended);
+    EXPECT_THROW(
+        {
+            for (int i = 0; i < 1000; ++i) {
+                p->waitEvents();
+                p->doEvents();
+            }
+        },
+        Ended);
     closeFd(slave);
 }
 
@@ -299,9 +309,11 @@ class TmuxPane {
 public:
     explicit TmuxPane(bool voice = false) : voice_(voice) {
         if (voice) home.chooseVoice();
-        const std::string script = "trap true INT; ulimit -c 0; echo ready; read go; sh -c 'echo gamepid=$$; exec "
-                                   "\"$0\" \"$@\"' " + quoted(TW_EXE) + " --seed 7 --home " + quoted(home.path()) +
-                                   " --speech-wav speech.wav; echo rc=$?; sleep 1000";
+        const std::string script =
+            "trap true INT; ulimit -c 0; echo ready; read go; sh -c 'echo gamepid=$$; exec "
+            "\"$0\" \"$@\"' " +
+            quoted(TW_EXE) + " --seed 7 --home " + quoted(home.path()) +
+            " --speech-wav speech.wav; echo rc=$?; sleep 1000";
         // speech-dispatcher, if installed, is started only at a path of its own choosing: an address
         // elsewhere makes path 3 silent, so no daemon outlives the test.
         tmux("-f /dev/null new-session -d -x 120 -y 40 -c " + quoted(home.path()) + " -e SPEECHD_ADDRESS=unix_socket:" +
@@ -410,10 +422,11 @@ const struct {
     int code, shift;
     const char* tmuxKeys;
 } kShortGame[] = {
-    {40, 0, "Down"}, {40, 0, "Down"}, {13, 0, "Enter"}, {81, 0, "q"}, {49, 0, "1"}, {87, 0, "w"}, {65, 0, "a"},
-    {90, 0, "z"}, {88, 0, "x"}, {50, 0, "2"}, {69, 0, "e"}, {83, 0, "s"}, {192, 2, "-H 00"}, {9, 0, "Tab"},
-    {33, 0, "PageUp"}, {34, 0, "PageDown"}, {9, 0, "Tab"}, {27, 0, "Escape"}, {40, 0, "Down"}, {13, 0, "Enter"},
-    {40, 0, "Down"}, {40, 0, "Down"},  // pages of the instructions, longer than the pane is wide
+    {40, 0, "Down"},   {40, 0, "Down"},  {13, 0, "Enter"},  {81, 0, "q"},        {49, 0, "1"},  {87, 0, "w"},
+    {65, 0, "a"},      {90, 0, "z"},     {88, 0, "x"},      {50, 0, "2"},        {69, 0, "e"},  {83, 0, "s"},
+    {192, 2, "-H 00"}, {9, 0, "Tab"},    {33, 0, "PageUp"}, {34, 0, "PageDown"}, {9, 0, "Tab"}, {27, 0, "Escape"},
+    {40, 0, "Down"},   {13, 0, "Enter"}, {40, 0, "Down"},   {40, 0, "Down"},  // pages of the instructions, longer than
+                                                                              // the pane is wide
 };
 
 TEST(TerminalProgram, PrintsWhatTheHeadlessDriverSays) {

@@ -61,8 +61,13 @@ inline std::optional<Wav> readWav(const std::string& path) {
 // A fresh folder under the temporary directory, removed with everything in it.
 class TempDir {
 public:
-    TempDir() { if (!mkdtemp(path_.data())) std::abort(); }
-    ~TempDir() { std::error_code ignored; std::filesystem::remove_all(path_, ignored); }
+    TempDir() {
+        if (!mkdtemp(path_.data())) std::abort();
+    }
+    ~TempDir() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+    }
     const std::string& path() const { return path_; }
     std::string operator/(const std::string& name) const { return path_ + "/" + name; }
 
@@ -81,8 +86,10 @@ public:
 
 private:
     void set(const std::optional<std::string>& value) {
-        if (value) setenv(name_.c_str(), value->c_str(), 1);
-        else unsetenv(name_.c_str());
+        if (value)
+            setenv(name_.c_str(), value->c_str(), 1);
+        else
+            unsetenv(name_.c_str());
     }
     std::string name_;
     std::optional<std::string> old_;

@@ -1,0 +1,63 @@
+// tests/fuzz/fuzz_words.cpp: any bytes as words.txt, then a whole game of word swaps: the pairs
+// and the candidate words keep their rules, and the game saves and loads back the same.
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+#include <set>
+#include <string>
+
+#include "game/form1.h"
+#include "game/text.h"
+#include "platform/headless/headless_platform.h"
+#include "save/savefile.h"
+
+namespace {
+
+[[noreturn]] void fail(const char* what) {
+    std::fprintf(stderr, "fuzz_words: %s\n", what);
+    std::abort();
+}
+
+const std::string& folder() {
+    static const std::string made = [] {
+        char name[] = "/tmp/tw-fuzz-words-XXXXXX";
+        if (!mkdtemp(name)) fail("no temporary folder");
+        return std::string(name);
+    }();
+    return made;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (!tw::writeFileBytes(folder() + "/words.txt", std::string(reinterpret_cast<const char*>(data), size)))
+        fail("cannot write the file");
+    tw::HeadlessPlatform platform(folder());
+    tw::Form1 form(platform);
+    form.speechmode = 1;
+    form.rnd.seed(size);
+    form.newgame();
+    const std::size_t pool = form.List2.size();
+    for (int done = 1; done < tw::kTasksToWin; ++done) {
+        form.questsdone = done;
+        form.setquest();
+        form.swapmore();
+        std::string heard = form.questtext;
+        form.swapit(heard);
+        platform.events.clear();
+        if (form.swapcount > tw::kMaxSwaps) fail("too many pairs");
+        if (form.List2.size() + static_cast<std::size_t>(form.swapcount) != pool) fail("a pool word lost or made");
+        std::set<std::string> seen;
+        for (const auto& word : form.List1)
+            if (word.empty() || !seen.insert(tw::ucase(word)).second) fail("an empty or repeated candidate word");
+    }
+    std::string saved, again, why;
+    if (!tw::savedGameBytes(form, saved, why)) fail("the game cannot be saved");
+    auto loaded = std::make_unique<tw::GameState>();
+    if (!tw::readSavedGame(saved, *loaded, why) || !tw::savedGameBytes(*loaded, again, why) || again != saved)
+        fail("the game does not load back the same");
+    return 0;
+}
