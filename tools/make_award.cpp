@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/wav_header.h"
+
 namespace {
 
 constexpr std::uint32_t sampleRate = 22050;
@@ -67,42 +69,13 @@ std::vector<double> synthesize() {
     return mix;
 }
 
-void put16(std::string& out, std::uint16_t v) {
-    out.push_back(static_cast<char>(v & 0xFF));
-    out.push_back(static_cast<char>((v >> 8) & 0xFF));
-}
-
-void put32(std::string& out, std::uint32_t v) {
-    for (int shift = 0; shift < 32; shift += 8) {
-        out.push_back(static_cast<char>((v >> shift) & 0xFF));
-    }
-}
-
 std::string encodeWav(const std::vector<double>& samples) {
-    constexpr std::uint16_t channels = 1;
-    constexpr std::uint16_t bits = 16;
-    constexpr std::uint16_t blockAlign = channels * bits / 8;
-    constexpr std::uint32_t byteRate = sampleRate * blockAlign;
-    const auto dataBytes = static_cast<std::uint32_t>(samples.size() * blockAlign);
-
-    std::string out;
-    out.reserve(44 + dataBytes);
-    out += "RIFF";
-    put32(out, 36 + dataBytes);
-    out += "WAVE";
-    out += "fmt ";
-    put32(out, 16);
-    put16(out, 1);  // PCM
-    put16(out, channels);
-    put32(out, sampleRate);
-    put32(out, byteRate);
-    put16(out, blockAlign);
-    put16(out, bits);
-    out += "data";
-    put32(out, dataBytes);
+    std::string out = tw::wavHeader(sampleRate, static_cast<std::uint32_t>(samples.size() * 2));
     for (double v : samples) {
         const double scaled = std::clamp(std::round(v * 32767.0), -32767.0, 32767.0);
-        put16(out, static_cast<std::uint16_t>(static_cast<std::int16_t>(scaled)));
+        const auto sample = static_cast<std::uint16_t>(static_cast<std::int16_t>(scaled));
+        out += static_cast<char>(sample & 0xff);
+        out += static_cast<char>(sample >> 8);
     }
     return out;
 }

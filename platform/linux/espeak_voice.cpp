@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "platform/linux/sound_player.h"
+#include "platform/wav_header.h"
 
 namespace tw {
 
@@ -31,7 +32,6 @@ namespace {
 constexpr int kBufferMs = 20;
 constexpr int kStartRate = 3;
 constexpr int kStartVolume = 100;
-constexpr std::uint32_t kWavHeaderBytes = 44;
 // The RIFF sizes are 32-bit; stop appending well before they would wrap.
 constexpr std::uint64_t kWavDataLimit = 0x7fff0000u;
 
@@ -101,10 +101,6 @@ void putLE16(unsigned char* at, std::uint16_t value) {
     at[1] = static_cast<unsigned char>(value >> 8);
 }
 
-void putLE32(unsigned char* at, std::uint32_t value) {
-    for (int i = 0; i < 4; ++i) at[i] = static_cast<unsigned char>((value >> (8 * i)) & 0xff);
-}
-
 bool writeAll(int fd, const void* data, std::size_t size, off_t offset) {
     const char* bytes = static_cast<const char*>(data);
     while (size > 0) {
@@ -119,20 +115,8 @@ bool writeAll(int fd, const void* data, std::size_t size, off_t offset) {
 }
 
 bool writeWavHeader(int fd, int sampleRate, std::uint32_t dataBytes) {
-    unsigned char header[kWavHeaderBytes] = {};
-    std::memcpy(header, "RIFF", 4);
-    putLE32(header + 4, 36 + dataBytes);
-    std::memcpy(header + 8, "WAVEfmt ", 8);
-    putLE32(header + 16, 16);
-    putLE16(header + 20, 1);  // PCM
-    putLE16(header + 22, 1);  // mono
-    putLE32(header + 24, static_cast<std::uint32_t>(sampleRate));
-    putLE32(header + 28, static_cast<std::uint32_t>(sampleRate) * 2);
-    putLE16(header + 32, 2);
-    putLE16(header + 34, 16);
-    std::memcpy(header + 36, "data", 4);
-    putLE32(header + 40, dataBytes);
-    return writeAll(fd, header, sizeof header, 0);
+    const std::string header = wavHeader(static_cast<std::uint32_t>(sampleRate), dataBytes);
+    return writeAll(fd, header.data(), header.size(), 0);
 }
 
 struct Utterance {

@@ -1,6 +1,8 @@
 // platform/linux/instance_lock.cpp: one running copy per program folder, held with flock().
 #include "platform/linux/instance_lock.h"
 
+#include "platform/fnv_hash.h"
+
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -28,15 +30,6 @@ std::string canonicalFolder(const std::string& folder) {
     return resolved.lexically_normal().string();
 }
 
-std::uint64_t fnv1a(const std::string& text) {
-    std::uint64_t hash = 0xcbf29ce484222325ull;
-    for (unsigned char c : text) {
-        hash ^= c;
-        hash *= 0x100000001b3ull;
-    }
-    return hash;
-}
-
 std::string lockDirectory() {
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
     struct stat info {};
@@ -56,7 +49,7 @@ std::string instanceLockPath(const std::string& programFolder) {
     char name[96];
     // The user id keeps two users of one shared /tmp from colliding.
     std::snprintf(name, sizeof name, "/tumblewick-%u-%016llx.lock", static_cast<unsigned>(getuid()),
-                  static_cast<unsigned long long>(fnv1a(canonicalFolder(programFolder))));
+                  static_cast<unsigned long long>(fnv1a64(canonicalFolder(programFolder))));
     return lockDirectory() + name;
 }
 

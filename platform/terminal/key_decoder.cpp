@@ -1,4 +1,6 @@
 // platform/terminal/key_decoder.cpp: terminal bytes to Windows virtual-key codes.
+// One file for one job: the decoder is a single state machine over every terminal dialect (xterm, the
+// Linux console, modifyOtherKeys, kitty); split, its states would only call each other across files.
 #include "platform/terminal/key_decoder.h"
 
 #include <array>

@@ -1,4 +1,6 @@
 // platform/windows/win_platform.cpp: the game window and its services on Windows.
+// Longer than most: the window procedure, the message pump and the input dialog share the window
+// and its pending-exception handoff, so they stay together; conversions and files live elsewhere.
 #include "platform/windows/win_platform.h"
 
 #include <mmsystem.h>
@@ -12,6 +14,7 @@
 #include <vector>
 
 #include "platform/files.h"
+#include "platform/fnv_hash.h"
 #include "platform/windows/win_speech.h"
 
 namespace tw {
@@ -140,15 +143,14 @@ INT_PTR CALLBACK inputDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARA
     }
 }
 
+// The folder's UTF-16 code units, little-endian, as the hash has always read them.
 std::uint64_t fnv1a(const std::wstring& text) {
-    std::uint64_t hash = 0xcbf29ce484222325ull;
+    std::string bytes;
     for (wchar_t c : text) {
-        for (int shift = 0; shift < 16; shift += 8) {
-            hash ^= static_cast<std::uint64_t>((static_cast<unsigned>(c) >> shift) & 0xFF);
-            hash *= 0x100000001b3ull;
-        }
+        bytes += static_cast<char>(static_cast<unsigned>(c) & 0xFF);
+        bytes += static_cast<char>((static_cast<unsigned>(c) >> 8) & 0xFF);
     }
-    return hash;
+    return fnv1a64(bytes);
 }
 
 // Handles of the mutexes this process won; never closed, so they last until the process ends.

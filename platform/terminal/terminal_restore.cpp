@@ -1,0 +1,137 @@
+// platform/terminal/terminal_restore.cpp: the terminal handed back on every end, from signal
+// handlers too: only async-signal-safe calls here.
+#include "platform/terminal/terminal_restore.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace tw::terminal {
+
+TermState g_term;
+
+namespace {
+
+bool g_signalsTaken = false;
+// Set by the handler of a signal that asks the game to end; the self-pipe wakes a waiting poll,
+// whichever thread the signal reached.
+volatile std::sig_atomic_t g_endingSignal = 0;
+int g_wakePipe[2] = {-1, -1};
+
+constexpr int kEndSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGQUIT};
+// These end the game the orderly way: the voice finishes, threads are joined, then the signal
+// is raised again. The others (and crashes) end it at once, once the terminal is restored.
+constexpr int kOrderlySignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+bool orderly(int sig) {
+    for (int s : kOrderlySignals)
+        if (s == sig) return true;
+    return false;
+}
+constexpr int kCrashSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT};
+struct sigaction g_oldActions[NSIG];
+
+}  // namespace
+
+void writeRaw(int fd, const char* data, std::size_t len) {
+    while (len > 0) {
+        ssize_t n = ::write(fd, data, len);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return;  // a closed terminal: nothing more can be shown
+        }
+        data += n;
+        len -= static_cast<std::size_t>(n);
+    }
+}
+
+// Async-signal-safe: only tcflush, tcsetattr and write. At the end, keys typed into the game must
+// not run as commands in the shell; a suspension keeps them for when the game continues.
+void restoreState(TermState& s, bool ending) {
+    if (!s.armed) return;
+    s.armed = 0;
+    if (s.haveTermios) {
+        if (ending) tcflush(s.inFd, TCIFLUSH);
+        tcsetattr(s.inFd, TCSANOW, &s.saved);
+    }
+    // Undone in reverse order of doing.
+    if (s.kittyOn && !s.inLineMode) writeRaw(s.outFd, kKittyPop.data(), kKittyPop.size());
+    if (s.titleSaved) writeRaw(s.outFd, kTitlePop.data(), kTitlePop.size());
+}
+
+void onEndingSignal(int sig) {
+    int savedErrno = errno;
+    restoreState(g_term, true);
+    if (orderly(sig) && g_endingSignal == 0) {
+        // SA_RESETHAND put the default action back, so a second one ends the process at once.
+        g_endingSignal = sig;
+        if (g_wakePipe[1] >= 0) {
+            const char byte = 1;
+            [[maybe_unused]] ssize_t n = ::write(g_wakePipe[1], &byte, 1);
+        }
+    } else {
+        // SA_RESETHAND put the default action back: raising ends the process the way the signal would.
+        raise(sig);
+    }
+    errno = savedErrno;
+}
+
+void onSuspend(int) {
+    int savedErrno = errno;
+    bool wasArmed = g_term.armed != 0;
+    restoreState(g_term, false);
+    raise(SIGSTOP);
+    // Continued: back into the mode the game had, keys or a line being typed.
+    if (wasArmed) {
+        if (g_term.titleSaved) writeRaw(g_term.outFd, kTitlePush.data(), kTitlePush.size());
+        if (g_term.inLineMode) {
+            if (g_term.haveTermios) tcsetattr(g_term.inFd, TCSANOW, &g_term.lineMode);
+        } else {
+            if (g_term.haveTermios) tcsetattr(g_term.inFd, TCSANOW, &g_term.raw);
+            if (g_term.kittyOn) writeRaw(g_term.outFd, kKittyPush.data(), kKittyPush.size());
+        }
+        g_term.armed = 1;
+    }
+    errno = savedErrno;
+}
+
+void installHandler(int sig, void (*handler)(int), int flags) {
+    struct sigaction sa {};
+    sa.sa_handler = handler;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = flags;
+    sigaction(sig, &sa, &g_oldActions[sig]);
+}
+
+bool takeSignals() {
+    if (g_signalsTaken) return false;
+    g_signalsTaken = true;
+    if (g_wakePipe[0] < 0 && pipe2(g_wakePipe, O_CLOEXEC | O_NONBLOCK) != 0) g_wakePipe[0] = g_wakePipe[1] = -1;
+    g_endingSignal = 0;
+    for (int sig : kEndSignals) {
+        struct sigaction current {};
+        sigaction(sig, nullptr, &current);
+        // A signal the caller chose to ignore (nohup, a background job) stays ignored.
+        if (current.sa_handler == SIG_IGN && sig != SIGTERM && sig != SIGPIPE) {
+            g_oldActions[sig] = current;
+            continue;
+        }
+        installHandler(sig, onEndingSignal, SA_RESETHAND | SA_NODEFER);
+    }
+    for (int sig : kCrashSignals) installHandler(sig, onEndingSignal, SA_RESETHAND | SA_NODEFER);
+    installHandler(SIGTSTP, onSuspend, SA_RESTART);
+    return true;
+}
+
+void giveSignalsBack() {
+    for (int sig : kEndSignals) sigaction(sig, &g_oldActions[sig], nullptr);
+    for (int sig : kCrashSignals) sigaction(sig, &g_oldActions[sig], nullptr);
+    sigaction(SIGTSTP, &g_oldActions[SIGTSTP], nullptr);
+    g_signalsTaken = false;
+}
+
+int endingSignal() { return g_endingSignal; }
+int wakeFd() { return g_signalsTaken ? g_wakePipe[0] : -1; }
+
+}  // namespace tw::terminal
