@@ -24,7 +24,7 @@ cmake -S . -B "$build" \
   -DBUILD_TESTING=OFF \
   -DTW_CLI11_INCLUDE_DIR="$PWD/$build/cli11-include" \
   "$@"
-cmake --build "$build" -j"$(nproc)" --target tumblewick game_data
+cmake --build "$build" -j"${TW_JOBS:-$(nproc)}" --target tumblewick game_data
 
 for f in tumblewick.exe words.txt sounds/award.wav; do
   [ -f "$build/$f" ] || { echo "missing after the build: $build/$f" >&2; exit 1; }
