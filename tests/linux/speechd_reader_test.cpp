@@ -14,11 +14,6 @@
 #include "platform/linux/speechd_reader.h"
 #include "tests/linux/test_support.h"
 
-// libspeechd 0.11 leaks a short g_strdup from every spd_open2 that fails to connect. It is not
-// ours to fix; LeakSanitizer, when built in, reads this list. Glib has no frame pointers, so the
-// quick unwinder often stops inside it, and only libspeechd brings glib into these tests.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libspeechd.so\nleak:libglib-2.0.so\n"; }
-
 namespace {
 
 using namespace std::chrono_literals;
