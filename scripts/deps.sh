@@ -11,6 +11,7 @@ packages=("$@")
   libspeechd-dev speech-dispatcher
   libsdl2-dev
   sox tmux strace
+  pulseaudio pulseaudio-utils libpulse-dev speech-dispatcher-espeak-ng
 )
 
 missing=()

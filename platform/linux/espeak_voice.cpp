@@ -31,6 +31,8 @@ namespace {
 // samples come sooner and a purge stops synthesis sooner.
 constexpr int kBufferMs = 20;
 constexpr int kStartRate = 3;
+// Samples below this (of 32767) are inaudible; leading ones are not sent to a device.
+constexpr int kAudibleLevel = 16;
 constexpr int kStartVolume = 100;
 // The RIFF sizes are 32-bit; stop appending well before they would wrap.
 constexpr std::uint64_t kWavDataLimit = 0x7fff0000u;
@@ -72,6 +74,18 @@ std::string describe(espeak_ng_STATUS status, espeak_ng_ERROR_CONTEXT context) {
 
 int synthCallback(short* samples, int count, espeak_EVENT* events);
 
+// Naming the voice file loads that one file; naming the voice makes espeak-ng read every voice
+// file it has (some hundreds) to find it. The name is the fallback for other data layouts.
+espeak_ng_STATUS setEnglishVoice() {
+    const char* data = nullptr;
+    espeak_Info(&data);
+    if (data) {
+        const std::string file = std::string(data) + "/lang/gmw/en";
+        if (::access(file.c_str(), R_OK) == 0 && espeak_ng_SetVoiceByFile(file.c_str()) == ENS_OK) return ENS_OK;
+    }
+    return espeak_ng_SetVoiceByName("en");
+}
+
 Engine& startEngine() {
     Engine& shared = engine();
     std::lock_guard<std::mutex> lock(shared.mutex);
@@ -85,7 +99,7 @@ Engine& startEngine() {
             espeak_ng_ClearErrorContext(&context);
         } else if ((status = espeak_ng_InitializeOutput(ENOUTPUT_MODE_SYNCHRONOUS, kBufferMs, nullptr)) != ENS_OK) {
             shared.error = describe(status, nullptr);
-        } else if ((status = espeak_ng_SetVoiceByName("en")) != ENS_OK) {
+        } else if ((status = setEnglishVoice()) != ENS_OK) {
             shared.error = describe(status, nullptr);
         } else {
             espeak_SetSynthCallback(&synthCallback);
@@ -154,6 +168,8 @@ struct EspeakVoice::Impl {
     // Synthesis thread only.
     std::uint64_t speaking = 0;
     bool heardFirst = false;
+    bool heardSound = false;
+    bool holdingAudio = false;
 
     std::thread worker;
 
@@ -209,7 +225,6 @@ EspeakVoice::~EspeakVoice() {
     }
     impl_->wake.notify_all();
     impl_->worker.join();
-    closeAudioOutput(impl_->device.load());
     if (impl_->wavFd >= 0) ::close(impl_->wavFd);
 }
 
@@ -267,29 +282,58 @@ void EspeakVoice::setFirstAudioHook(std::function<void()> hook) {
 }
 
 void EspeakVoice::Impl::run(bool wantDevice) {
-    if (wantDevice) {
-        // Opened here, not in the constructor: a slow sound server must not hold up start-up.
-        device.store(openAudioOutput(sampleRate, 1));
-    }
+    auto lastSound = std::chrono::steady_clock::now();
     for (;;) {
         Utterance next;
         {
             std::unique_lock<std::mutex> lock(queueMutex);
-            wake.wait(lock, [&] { return stopping || !queue.empty(); });
+            const auto ready = [&] { return stopping || !queue.empty(); };
+            // An open device streams even silence to the sound server, so it is closed once the
+            // speech has played out and nothing new came for a while.
+            while (!ready() && device.load() != 0) {
+                if (wake.wait_for(lock, kPollIdle, ready)) break;
+                if (!deviceDrained()) {
+                    lastSound = std::chrono::steady_clock::now();
+                } else if (std::chrono::steady_clock::now() - lastSound >= kCloseWhenIdle) {
+                    std::uint32_t closing = 0;
+                    {
+                        std::lock_guard<std::mutex> out(outMutex);
+                        closing = device.exchange(0);
+                    }
+                    // Closing waits for SDL's audio thread; speak() must not wait with it.
+                    lock.unlock();
+                    closeAudioOutput(closing);
+                    lock.lock();
+                }
+            }
+            wake.wait(lock, ready);
             if (stopping) break;
             next = std::move(queue.front());
             queue.pop_front();
             busy = true;
         }
+        // Opened for the first words, not at start-up: a game on another speech path never
+        // opens a stream, and a slow sound server never holds up the start.
+        if (wantDevice && device.load() == 0 && next.generation == generation.load()) {
+            if (!holdingAudio) holdingAudio = holdAudio();
+            const std::uint32_t opened = holdingAudio ? openAudioOutput(sampleRate, 1) : 0;
+            std::lock_guard<std::mutex> out(outMutex);
+            device.store(opened);
+        }
         say(next);
+        lastSound = std::chrono::steady_clock::now();
         {
             std::lock_guard<std::mutex> lock(queueMutex);
             busy = false;
         }
         idle.notify_all();
     }
-    // SDL keeps its error text per thread and frees it only when asked.
-    if (wantDevice) SDL_TLSCleanup();
+    if (wantDevice) {
+        closeAudioOutput(device.exchange(0));
+        if (holdingAudio) releaseAudio();
+        // SDL keeps its error text per thread and frees it only when asked.
+        SDL_TLSCleanup();
+    }
 }
 
 void EspeakVoice::Impl::say(const Utterance& utterance) {
@@ -299,6 +343,7 @@ void EspeakVoice::Impl::say(const Utterance& utterance) {
     espeak_ng_SetParameter(espeakVOLUME, volume.load(), 0);
     speaking = utterance.generation;
     heardFirst = false;
+    heardSound = false;
     espeak_ng_Synthesize(utterance.text.c_str(), utterance.text.size() + 1, 0, POS_CHARACTER, 0, espeakCHARS_UTF8,
                          nullptr, this);
 }
@@ -317,7 +362,16 @@ int EspeakVoice::Impl::onAudio(const short* samples, int count) {
     if (wavFd >= 0) {
         appendWav(samples, count);
     } else if (const std::uint32_t open = device.load()) {
-        SDL_QueueAudio(open, samples, static_cast<Uint32>(count) * sizeof(short));
+        // espeak-ng begins many words with up to 40 ms of near silence (the closure before a
+        // "p", say); on a device the answer is heard that much sooner without it.
+        if (!heardSound) {
+            while (count > 0 && std::abs(samples[0]) < kAudibleLevel) {
+                ++samples;
+                --count;
+            }
+            heardSound = count > 0;
+        }
+        if (count > 0) SDL_QueueAudio(open, samples, static_cast<Uint32>(count) * sizeof(short));
     }
     return 0;
 }

@@ -5,6 +5,7 @@
 #include <dlfcn.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <condition_variable>
 #include <mutex>
 #include <optional>
@@ -36,37 +37,64 @@ void muteAlsa() {
     // The handle stays open: unloading would drop the handler before SDL loads the library.
 }
 
+int gOpenOutputs = 0;
+
 constexpr int kPlayerRate = 44100;
+
+// The device buffer: what is queued waits at most this long, and the sound server holds about
+// one more. Shorter is heard sooner; much shorter underruns on a busy machine.
+Uint16 deviceFrames(int sampleRate) {
+    if (const char* frames = std::getenv("TW_AUDIO_FRAMES")) return static_cast<Uint16>(std::atoi(frames));
+    Uint16 samples = 64;
+    while (samples < 4096 && samples * 200 < sampleRate) samples = static_cast<Uint16>(samples * 2);
+    return samples;
+}
 constexpr int kPlayerChannels = 2;
 constexpr auto kRetryOpen = std::chrono::seconds(5);
 
-}  // namespace
-
-std::uint32_t openAudioOutput(int sampleRate, int channels) {
-    std::lock_guard<std::mutex> lock(gSdlMutex);
+bool holdAudioLocked() {
     if (gSdlUsers == 0) {
         muteAlsa();
         // SDL's audio pulls in its event subsystem, which would otherwise take over Ctrl+C.
         SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
         SDL_SetHint(SDL_HINT_AUDIO_DEVICE_APP_NAME, "Tumblewick");
-        if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return 0;
+        if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return false;
     }
     ++gSdlUsers;
+    return true;
+}
 
+void releaseAudioLocked() {
+    if (--gSdlUsers == 0) SDL_QuitSubSystem(SDL_INIT_AUDIO);
+}
+
+}  // namespace
+
+bool holdAudio() {
+    std::lock_guard<std::mutex> lock(gSdlMutex);
+    return holdAudioLocked();
+}
+
+void releaseAudio() {
+    std::lock_guard<std::mutex> lock(gSdlMutex);
+    releaseAudioLocked();
+}
+
+std::uint32_t openAudioOutput(int sampleRate, int channels) {
+    std::lock_guard<std::mutex> lock(gSdlMutex);
+    if (!holdAudioLocked()) return 0;
     SDL_AudioSpec want{};
     want.freq = sampleRate;
     want.format = AUDIO_S16SYS;
     want.channels = static_cast<Uint8>(channels);
-    // About 25 ms per device buffer: short enough that a purge is heard at once.
-    Uint16 samples = 256;
-    while (samples < 4096 && samples * 40 < sampleRate) samples = static_cast<Uint16>(samples * 2);
-    want.samples = samples;
+    want.samples = deviceFrames(sampleRate);
     SDL_AudioSpec have{};
     SDL_AudioDeviceID device = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
     if (device == 0) {
-        if (--gSdlUsers == 0) SDL_QuitSubSystem(SDL_INIT_AUDIO);
+        releaseAudioLocked();
         return 0;
     }
+    ++gOpenOutputs;
     SDL_PauseAudioDevice(device, 0);
     return device;
 }
@@ -75,7 +103,13 @@ void closeAudioOutput(std::uint32_t device) {
     if (device == 0) return;
     std::lock_guard<std::mutex> lock(gSdlMutex);
     SDL_CloseAudioDevice(device);
-    if (--gSdlUsers == 0) SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    --gOpenOutputs;
+    releaseAudioLocked();
+}
+
+int openAudioOutputs() {
+    std::lock_guard<std::mutex> lock(gSdlMutex);
+    return gOpenOutputs;
 }
 
 struct SoundPlayer::Impl {
@@ -89,7 +123,9 @@ struct SoundPlayer::Impl {
 
     std::atomic<std::uint32_t> device{0};
     std::atomic<int> started{0};
-    std::chrono::steady_clock::time_point nextOpen{};  // worker thread only
+    std::chrono::steady_clock::time_point nextOpen{};   // worker thread only
+    std::chrono::steady_clock::time_point lastSound{};  // worker thread only
+    bool holdingAudio = false;                          // worker thread only
     std::thread worker;
 
     void run();
@@ -138,7 +174,22 @@ void SoundPlayer::Impl::run() {
         std::uint64_t upTo = 0;
         {
             std::unique_lock<std::mutex> lock(mutex);
-            wake.wait(lock, [&] { return stopping || pending.has_value(); });
+            const auto ready = [&] { return stopping || pending.has_value(); };
+            // An open device streams even silence to the sound server, so it is closed once the
+            // sound has played out and nothing new came for a while.
+            while (!ready() && device.load() != 0) {
+                if (wake.wait_for(lock, kPollIdle, ready)) break;
+                if (SDL_GetQueuedAudioSize(device.load()) > 0) {
+                    lastSound = std::chrono::steady_clock::now();
+                } else if (std::chrono::steady_clock::now() - lastSound >= kCloseWhenIdle) {
+                    const std::uint32_t closing = device.exchange(0);
+                    // Closing waits for SDL's audio thread; play() must not wait with it.
+                    lock.unlock();
+                    closeAudioOutput(closing);
+                    lock.lock();
+                }
+            }
+            wake.wait(lock, ready);
             if (stopping) break;
             path = std::move(*pending);
             pending.reset();
@@ -152,6 +203,7 @@ void SoundPlayer::Impl::run() {
         handledChanged.notify_all();
     }
     closeAudioOutput(device.exchange(0));
+    if (holdingAudio) releaseAudio();
     // SDL keeps its error text per thread and frees it only when asked.
     SDL_TLSCleanup();
 }
@@ -167,6 +219,8 @@ bool SoundPlayer::Impl::ensureDevice() {
         return false;
     }
     device.store(opened);
+    // Kept from the first sound on, so that the next one after a silence opens quickly.
+    if (!holdingAudio) holdingAudio = holdAudio();
     return true;
 }
 
@@ -195,6 +249,7 @@ void SoundPlayer::Impl::start(const std::string& path) {
     const std::uint32_t open = device.load();
     SDL_ClearQueuedAudio(open);
     if (SDL_QueueAudio(open, pcm.data(), static_cast<Uint32>(pcm.size())) == 0) ++started;
+    lastSound = std::chrono::steady_clock::now();
 }
 
 SoundPlayer& processSoundPlayer() {

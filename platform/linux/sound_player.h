@@ -43,5 +43,17 @@ void playWavAsync(const std::string& path);
 // usable device. Each successful open must be closed with closeAudioOutput.
 std::uint32_t openAudioOutput(int sampleRate, int channels);
 void closeAudioOutput(std::uint32_t device);
+// How many outputs are open now, in this process.
+int openAudioOutputs();
+
+// Keeps SDL's audio (and its connection to the sound server) up between outputs, so that
+// reopening one after a silence is quick. Each successful hold must be released.
+bool holdAudio();
+void releaseAudio();
+
+// A user of the sound device closes its output after this long with nothing to play; the
+// sound server then has no stream of ours and may suspend its sink.
+constexpr auto kCloseWhenIdle = std::chrono::milliseconds(1500);
+constexpr auto kPollIdle = std::chrono::milliseconds(100);
 
 }  // namespace tw

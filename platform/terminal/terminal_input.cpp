@@ -61,6 +61,7 @@ void TerminalPlatform::decodeAll() {
     inbuf_.clear();
     inpos_ = 0;
     for (const KeyDown& k : keys) queue_.push_back({k, false});
+    takeTerminalReplies();
 }
 
 int TerminalPlatform::escapeWaitMs() const {

@@ -123,24 +123,22 @@ void TerminalPlatform::leaveRaw() {
 
 void TerminalPlatform::queryKeyboardProtocol() {
     // Terminals that know the protocol answer the first query; all answer the second, so its
-    // answer ends the wait. Keys typed meanwhile are kept.
+    // answer ends the wait. Nothing waits for the answers: the game starts speaking at once,
+    // and the answers are taken from the input as they come (see takeTerminalReplies).
     write(std::string(kKittyQuery) + std::string(kDeviceAttributesQuery));
-    auto until = Clock::now() + std::chrono::milliseconds(kKeyboardReplyMs);
-    bool kitty = false;
-    bool answered = false;
-    while (!answered && !eof_) {
-        int left = millisUntil(until);
-        if (left == 0) break;
-        pump(left);
-        decodeAll();
-        TerminalReplies r = decoder_.takeReplies();
-        kitty = kitty || r.kittyFlags;
-        answered = r.primaryDA;
+    awaitingReplies_ = true;
+    repliesUntil_ = Clock::now() + std::chrono::milliseconds(kKeyboardReplyMs);
+}
+
+void TerminalPlatform::takeTerminalReplies() {
+    const TerminalReplies r = decoder_.takeReplies();
+    if (!awaitingReplies_) return;
+    if (r.kittyFlags && raw_ && !kittyPushed_) {
+        write(kKittyPush);
+        saved_->state->kittyOn = 1;
+        kittyPushed_ = true;
     }
-    if (!kitty) return;
-    write(kKittyPush);
-    saved_->state->kittyOn = 1;
-    kittyPushed_ = true;
+    if (r.primaryDA || Clock::now() >= repliesUntil_) awaitingReplies_ = false;
 }
 
 void TerminalPlatform::write(std::string_view bytes) { writeRaw(settings_.outFd, bytes.data(), bytes.size()); }

@@ -75,6 +75,7 @@ private:
     void enterRaw();
     void leaveRaw();
     void queryKeyboardProtocol();
+    void takeTerminalReplies();
     void write(std::string_view bytes);
     void printLine(const std::string& text);
     // Reads what standard input has ready, waiting up to timeoutMs (-1: forever) for the first byte.
@@ -96,6 +97,8 @@ private:
     bool raw_ = false;
     bool titlePushed_ = false;
     bool kittyPushed_ = false;
+    bool awaitingReplies_ = false;
+    std::chrono::steady_clock::time_point repliesUntil_{};
     bool ownsSignals_ = false;
     bool eof_ = false;
 

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "platform/linux/espeak_voice.h"
+#include "platform/linux/sound_player.h"
 #include "tests/linux/test_support.h"
 
 namespace {
@@ -113,6 +114,29 @@ TEST(EspeakVoice, SpeakNeverBlocksAndAPurgeEmptiesTheDevice) {
         voice.speak("", 3);
         EXPECT_LT(elapsedMicros(start), 10000.0);
         EXPECT_TRUE(voice.waitUntilIdle(1s));  // the seconds of the long text still to play were dropped
+    }
+}
+
+// A voice opens the sound device for its first words and closes it once they have played out
+// and nothing followed, so a game on another speech path, or sitting silent, holds no stream.
+TEST(EspeakVoice, TheDeviceIsOpenOnlyWhileThereIsSomethingToPlay) {
+    ScopedEnv driver("SDL_AUDIODRIVER", std::string("dummy"));
+    auto openWithin = [](int wanted, std::chrono::milliseconds limit) {
+        const auto until = std::chrono::steady_clock::now() + limit;
+        while (tw::openAudioOutputs() != wanted && std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(10ms);
+        return tw::openAudioOutputs() == wanted;
+    };
+    EspeakVoice voice;
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(tw::openAudioOutputs(), 0);  // made, never spoke
+    for (int time = 0; time < 2; ++time) {
+        SCOPED_TRACE(time == 0 ? "first words" : "after the device was closed");
+        voice.speak("Play the game", 1);
+        EXPECT_TRUE(openWithin(1, 2s));
+        ASSERT_TRUE(voice.waitUntilIdle(10s));
+        EXPECT_EQ(tw::openAudioOutputs(), 1);  // kept for a while for the next key
+        EXPECT_TRUE(openWithin(0, tw::kCloseWhenIdle + 3s));
     }
 }
 
