@@ -56,12 +56,12 @@ const char* const kUp = "\x1b[A";    // "How to play"
 class Recorder {
 public:
     Recorder() {
-        const pa_sample_spec spec{PA_SAMPLE_S16LE, kRate, 1};
+        const pa_sample_spec format{PA_SAMPLE_S16LE, kRate, 1};
         pa_buffer_attr attr{};
         attr.maxlength = static_cast<std::uint32_t>(-1);
         attr.fragsize = kFrame * 2;
         int error = 0;
-        stream_ = pa_simple_new(nullptr, "latency bench", PA_STREAM_RECORD, nullptr, "sink monitor", &spec, nullptr,
+        stream_ = pa_simple_new(nullptr, "latency bench", PA_STREAM_RECORD, nullptr, "sink monitor", &format, nullptr,
                                 &attr, &error);
         if (!stream_) {
             std::fprintf(stderr, "cannot record from PulseAudio: %s\n", pa_strerror(error));

@@ -287,26 +287,8 @@ void EspeakVoice::Impl::run(bool wantDevice) {
         Utterance next;
         {
             std::unique_lock<std::mutex> lock(queueMutex);
-            const auto ready = [&] { return stopping || !queue.empty(); };
-            // An open device streams even silence to the sound server, so it is closed once the
-            // speech has played out and nothing new came for a while.
-            while (!ready() && device.load() != 0) {
-                if (wake.wait_for(lock, kPollIdle, ready)) break;
-                if (!deviceDrained()) {
-                    lastSound = std::chrono::steady_clock::now();
-                } else if (std::chrono::steady_clock::now() - lastSound >= kCloseWhenIdle) {
-                    std::uint32_t closing = 0;
-                    {
-                        std::lock_guard<std::mutex> out(outMutex);
-                        closing = device.exchange(0);
-                    }
-                    // Closing waits for SDL's audio thread; speak() must not wait with it.
-                    lock.unlock();
-                    closeAudioOutput(closing);
-                    lock.lock();
-                }
-            }
-            wake.wait(lock, ready);
+            waitClosingWhenIdle(
+                lock, wake, [&] { return stopping || !queue.empty(); }, device, &outMutex, lastSound);
             if (stopping) break;
             next = std::move(queue.front());
             queue.pop_front();

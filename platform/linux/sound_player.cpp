@@ -40,6 +40,8 @@ void muteAlsa() {
 int gOpenOutputs = 0;
 
 constexpr int kPlayerRate = 44100;
+constexpr int kPlayerChannels = 2;
+constexpr auto kRetryOpen = std::chrono::seconds(5);
 
 // The device buffer: what is queued waits at most this long, and the sound server holds about
 // one more. Shorter is heard sooner; much shorter underruns on a busy machine.
@@ -49,8 +51,6 @@ Uint16 deviceFrames(int sampleRate) {
     while (samples < 4096 && samples * 200 < sampleRate) samples = static_cast<Uint16>(samples * 2);
     return samples;
 }
-constexpr int kPlayerChannels = 2;
-constexpr auto kRetryOpen = std::chrono::seconds(5);
 
 bool holdAudioLocked() {
     if (gSdlUsers == 0) {
@@ -110,6 +110,30 @@ void closeAudioOutput(std::uint32_t device) {
 int openAudioOutputs() {
     std::lock_guard<std::mutex> lock(gSdlMutex);
     return gOpenOutputs;
+}
+
+void waitClosingWhenIdle(std::unique_lock<std::mutex>& lock, std::condition_variable& wake,
+                         const std::function<bool()>& ready, std::atomic<std::uint32_t>& device, std::mutex* outMutex,
+                         std::chrono::steady_clock::time_point& lastSound) {
+    while (!ready() && device.load() != 0) {
+        if (wake.wait_for(lock, kPollIdle, ready)) break;
+        if (SDL_GetQueuedAudioSize(device.load()) > 0) {
+            lastSound = std::chrono::steady_clock::now();
+        } else if (std::chrono::steady_clock::now() - lastSound >= kCloseWhenIdle) {
+            std::uint32_t closing = 0;
+            if (outMutex) {
+                std::lock_guard<std::mutex> out(*outMutex);
+                closing = device.exchange(0);
+            } else {
+                closing = device.exchange(0);
+            }
+            // Closing waits for SDL's audio thread.
+            lock.unlock();
+            closeAudioOutput(closing);
+            lock.lock();
+        }
+    }
+    wake.wait(lock, ready);
 }
 
 struct SoundPlayer::Impl {
@@ -174,22 +198,8 @@ void SoundPlayer::Impl::run() {
         std::uint64_t upTo = 0;
         {
             std::unique_lock<std::mutex> lock(mutex);
-            const auto ready = [&] { return stopping || pending.has_value(); };
-            // An open device streams even silence to the sound server, so it is closed once the
-            // sound has played out and nothing new came for a while.
-            while (!ready() && device.load() != 0) {
-                if (wake.wait_for(lock, kPollIdle, ready)) break;
-                if (SDL_GetQueuedAudioSize(device.load()) > 0) {
-                    lastSound = std::chrono::steady_clock::now();
-                } else if (std::chrono::steady_clock::now() - lastSound >= kCloseWhenIdle) {
-                    const std::uint32_t closing = device.exchange(0);
-                    // Closing waits for SDL's audio thread; play() must not wait with it.
-                    lock.unlock();
-                    closeAudioOutput(closing);
-                    lock.lock();
-                }
-            }
-            wake.wait(lock, ready);
+            waitClosingWhenIdle(
+                lock, wake, [&] { return stopping || pending.has_value(); }, device, nullptr, lastSound);
             if (stopping) break;
             path = std::move(*pending);
             pending.reset();

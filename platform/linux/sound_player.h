@@ -1,9 +1,13 @@
 // platform/linux/sound_player.h: WAV sounds played through SDL2 audio without holding up the game.
 #pragma once
 
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 
 namespace tw {
@@ -55,5 +59,13 @@ void releaseAudio();
 // sound server then has no stream of ours and may suspend its sink.
 constexpr auto kCloseWhenIdle = std::chrono::milliseconds(1500);
 constexpr auto kPollIdle = std::chrono::milliseconds(100);
+
+// Waits on wake until ready() holds. Meanwhile, an open output streams even silence to the sound
+// server, so once it has had nothing to play for kCloseWhenIdle it is taken from device (under
+// outMutex, when given) and closed, with lock released so that nobody waits for the close.
+// lastSound is when the output last had something to play.
+void waitClosingWhenIdle(std::unique_lock<std::mutex>& lock, std::condition_variable& wake,
+                         const std::function<bool()>& ready, std::atomic<std::uint32_t>& device, std::mutex* outMutex,
+                         std::chrono::steady_clock::time_point& lastSound);
 
 }  // namespace tw
