@@ -158,6 +158,8 @@ public:
         }
         if (pid_ == 0) {
             setenv("TERM", "xterm", 1);
+            // The game writes its log and version file in its current folder.
+            if (::chdir(home.c_str()) != 0) _exit(127);
             execl(program.c_str(), program.c_str(), "--home", home.c_str(), "--no-echo", static_cast<char*>(nullptr));
             _exit(127);
         }
