@@ -4,7 +4,9 @@
 
 namespace tw {
 
-std::string Form1::programpath(const std::string& name) const { return platform.programFolder() + "/" + name; }
+std::string Form1::programpath(const std::string& name) const { return platform.playerFolder() + "/" + name; }
+
+std::string Form1::shippedpath(const std::string& name) const { return platform.programFolder() + "/" + name; }
 
 FileResult Form1::saveprogress() {
     const std::vector<std::string> lines = {

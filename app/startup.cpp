@@ -64,7 +64,7 @@ void Form1::Form_Load() {
             platform.endProcess();
         }
         // Only the one running copy may tidy its folder: saves that died left temporary files.
-        files::removeStaleTemporaries(platform.programFolder());
+        files::removeStaleTemporaries(platform.playerFolder());
         ignorekeys = 0;
         jawsloaded = 0;
         sapivoice->setRate(kDefaultRate);

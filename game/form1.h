@@ -139,7 +139,11 @@ public:
     // Helpers shared by several operations.
     int helditem() const;                             // last item whose room is 0; 0 if none
     int itematspot(int room, int spot, int n) const;  // the n-th item at a place; 0 if none
+    // A file the game writes or a player's own file: in the player folder, which is the
+    // program's folder unless the copy is installed.
     std::string programpath(const std::string& name) const;
+    // A file that ships with the game, in the program's folder.
+    std::string shippedpath(const std::string& name) const;
     // Reads progress.ini; says what was wrong when it could not be read.
     std::optional<std::string> readprogress();
     void setwindowtitle(const std::string& text);
@@ -169,6 +173,9 @@ private:
     void questkey();
     void saveprompt();
     void loadprompt();
+    // The saved games in the player folder, by name, sorted; and the sentence that lists them.
+    std::vector<std::string> savedgames() const;
+    std::string savedgamestext() const;
     void exitgame();
 };
 

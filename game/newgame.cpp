@@ -104,7 +104,9 @@ void Form1::newgame() {
 
     // A missing word list gives an empty pool; wordsok lets the caller tell the player.
     List2.clear();
-    const auto words = readTextFile(programpath("words.txt"));
+    // A player's own word list, beside their saved games, wins over the one that ships.
+    const std::string own = programpath("words.txt");
+    const auto words = readTextFile(platform.fileExists(own) ? own : shippedpath("words.txt"));
     wordsok = words.has_value();
     if (words) List2 = *words;
 

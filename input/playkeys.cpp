@@ -88,7 +88,7 @@ void Form1::enterkey() {
 void Form1::taskcompleted() {
     ++flowdepth_;
     hold(1);
-    platform.playSound(platform.programFolder() + "/sounds/award.wav");
+    platform.playSound(shippedpath("sounds/award.wav"));
     ++questsdone;
     if (questsdone > besttasks.value_or(0)) besttasks = questsdone;
     if (questsdone < kTasksToWin) setquest();

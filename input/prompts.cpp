@@ -1,8 +1,12 @@
 // input/prompts.cpp: the save and load entries of the main menu: the name, the checks, the answer.
+#include <algorithm>
 #include <array>
+#include <memory>
 
 #include "game/form1.h"
 #include "game/text.h"
+#include "platform/files.h"
+#include "save/savefile.h"
 
 namespace tw {
 
@@ -28,7 +32,46 @@ const char* kUnusable =
     "That name cannot be used.  Type a plain file name, without slashes or colons, "
     "that is not one of the game's own files.";
 
+// More names than this are counted, not read out.
+constexpr std::size_t kNamesSpoken = 20;
+// A folder full of other files is not searched without end.
+constexpr std::size_t kFilesLooked = 500;
+
 }  // namespace
+
+std::vector<std::string> Form1::savedgames() const {
+    std::vector<std::string> found;
+    const std::string folder = platform.playerFolder();
+    std::size_t looked = 0;
+    for (const std::string& name : files::fileNames(folder)) {
+        if (name[0] == '.' || !usablename(name) || files::isTemporaryName(name)) continue;
+        if (++looked > kFilesLooked) break;
+        std::string bytes;
+        if (!files::readAll(folder + "/" + name, bytes, kMaxSaveBytes).ok) continue;
+        if (lineCountBound(bytes) > kMaxSaveLines + 1) continue;
+        auto scratch = std::make_unique<GameState>();
+        std::string why;
+        if (readSavedGame(bytes, *scratch, why)) found.push_back(name);
+    }
+    // In the order a player expects a list of names: letter case does not count.
+    auto folded = [](std::string text) {
+        for (char& c : text)
+            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        return text;
+    };
+    std::stable_sort(found.begin(), found.end(),
+                     [&](const std::string& a, const std::string& b) { return folded(a) < folded(b); });
+    return found;
+}
+
+std::string Form1::savedgamestext() const {
+    const std::vector<std::string> names = savedgames();
+    if (names.empty()) return "There are no saved games yet.";
+    std::string text = "Saved games: ";
+    for (std::size_t i = 0; i < names.size() && i < kNamesSpoken; ++i) text += (i ? ", " : "") + names[i];
+    if (names.size() > kNamesSpoken) text += ", and " + std::to_string(names.size() - kNamesSpoken) + " more";
+    return text + ".";
+}
 
 void Form1::saveprompt() {
     if (speechmode == 0) sayit("Type the file name you wish to save to, and press Enter.  Leave blank to cancel.");
@@ -55,7 +98,13 @@ void Form1::saveprompt() {
 }
 
 void Form1::loadprompt() {
-    if (speechmode == 0) sayit("Type the file name you wish to load, and press Enter.  Leave blank to cancel.");
+    // Which games there are, before the question; on the voice path in the same breath, since
+    // the question would cut a separate sentence off.
+    const std::string saves = savedgamestext();
+    if (speechmode == 0)
+        sayit(saves + "  Type the file name you wish to load, and press Enter.  Leave blank to cancel.");
+    else
+        sayit(saves);
     const std::string name =
         platform.inputBox("Type the file name you wish to load.  Leave blank to cancel.", "Load game");
     if (name.empty()) {

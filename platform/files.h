@@ -6,6 +6,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tw {
 
@@ -35,6 +36,19 @@ Outcome replace(const std::string& path, std::string_view bytes);
 
 // Removes what is at path (a link too, never what it points to) and creates a new file there.
 Outcome writeFresh(const std::string& path, std::string_view bytes);
+
+// The names of the plain files in folder, sorted; empty when it cannot be read.
+std::vector<std::string> fileNames(const std::string& folder);
+// Creates folder and every missing folder above it.
+Outcome makeFolders(const std::string& folder);
+// True when a file can be created in folder now (tried, not guessed from permissions: a
+// read-only mount refuses even the administrator).
+bool canWriteIn(const std::string& folder);
+// Makes folder the process's current folder.
+Outcome enterFolder(const std::string& folder);
+// The operating system's folder for a user's own program data: $XDG_DATA_HOME, else
+// ~/.local/share, on Linux; %APPDATA% on Windows. Empty when it cannot be told.
+std::string userDataFolder();
 
 // The temporary name replace() uses in a folder, for this process.
 std::string temporaryName();

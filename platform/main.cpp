@@ -5,6 +5,8 @@
 
 #include <CLI/CLI.hpp>
 
+#include "platform/files.h"
+#include "platform/folders.h"
 #include "platform/headless/headless_main.h"
 #if TW_HAVE_LINUX
 #include "platform/linux/instance_lock.h"
@@ -45,13 +47,15 @@ int main(int argc, char** argv) {
     app.add_flag("--headless", headless,
                  "Run without a terminal: commands on standard input, events on standard output");
     auto* seedOption = app.add_option("--seed", seed, "Seed the random generator instead of the time of day");
-    app.add_option("--home", home, "The program's folder (words.txt, sounds, progress.ini, saved games)");
+    app.add_option("--home", home,
+                   "The game's folder (words.txt, sounds, progress.ini, saved games); when it cannot be written, "
+                   "the game writes into the player folder instead");
     app.add_flag("--jaws", jaws, "Headless: the screen-reader object can be created");
     app.add_option("--speech-wav", speechWav, "Write the voice's speech to this WAV file instead of a sound device");
     app.add_flag("--no-echo", noEcho, "Do not print what the voice or the screen reader speaks");
     CLI11_PARSE(app, argc, argv);
 
-    if (home.empty()) home = executableFolder(argv[0]);
+    if (home.empty()) home = tw::programFolderFor("", executableFolder(argv[0]));
 #if TW_HAVE_WINDOWS
     // Through UTF-16: the standard library would read a narrow path in another code page.
     home = tw::windowsFullPath(home);
@@ -61,10 +65,29 @@ int main(int argc, char** argv) {
     if (home.size() > 1 && home.back() == '/') home.pop_back();
 #endif
 
+    // An installed copy writes into the player's own folder, which is then the current folder
+    // too, so the start-up log and the version file land there as well.
+    tw::GameFolders folders;
+    tw::Outcome placed = tw::resolveFolders(home, tw::files::userDataFolder(), folders);
+    if (placed.ok && folders.installed) {
+        placed = tw::files::enterFolder(folders.player);
+        if (!placed.ok)
+            placed.why = "The folder for your games, " + folders.player + ", cannot be entered: " + placed.why;
+    }
+    if (!placed.ok) {
+#if TW_HAVE_WINDOWS
+        if (!headless) tw::showStartFailure(placed.why);
+#endif
+        std::cerr << "tumblewick: " << placed.why << '\n';
+        return 1;
+    }
+    const std::string player = folders.installed ? folders.player : "";
+
     if (headless) {
         tw::HeadlessOptions options;
         if (*seedOption) options.seed = seed;
         options.home = home;
+        options.player = player;
         options.jaws = jaws;
 #if TW_HAVE_LINUX
         options.instanceCheck = [](const std::string& folder) { return tw::anotherInstanceRunning(folder); };
@@ -79,6 +102,7 @@ int main(int argc, char** argv) {
     tw::WindowsOptions options;
     if (*seedOption) options.seed = seed;
     options.home = home;
+    options.player = player;
     (void)jaws;
     (void)noEcho;
     return tw::runWindows(options);
@@ -86,6 +110,7 @@ int main(int argc, char** argv) {
     tw::TerminalOptions options;
     if (*seedOption) options.seed = seed;
     options.home = home;
+    options.player = player;
     options.speechWav = speechWav;
     options.echo = !noEcho;
     return tw::runTerminal(options);

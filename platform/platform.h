@@ -88,7 +88,11 @@ public:
     virtual std::string inputBox(const std::string& prompt, const std::string& caption) = 0;
 
     virtual bool fileExists(const std::string& path) = 0;
+    // The files that ship with the game: words.txt, sounds/award.wav.
     virtual std::string programFolder() = 0;
+    // Where the game writes (progress.ini, lasttask.txt, saved games) and where a player's own
+    // words.txt is looked for first: the program's folder unless the copy is installed.
+    virtual std::string playerFolder() { return programFolder(); }
     virtual double secondsSinceMidnight() = 0;
     virtual bool anotherInstanceRunning() = 0;
     // Ends the program: see ProcessEnded. A back end that must tidy up first overrides

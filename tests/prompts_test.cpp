@@ -39,12 +39,15 @@ TEST_F(PromptTest, PromptTextsAndCanceling) {
     EXPECT_EQ(enter("xvvv", ""),
               (Texts{"Type the file name you wish to save to, and press Enter.  Leave blank to cancel.", save,
                      "Save canceled."}));
-    EXPECT_EQ(enter("v", ""), (Texts{"Type the file name you wish to load, and press Enter.  Leave blank to cancel.",
-                                     load, "Load canceled."}));
+    // Before the load question, which saved games there are; on the voice in the same sentence.
+    const std::string none = "There are no saved games yet.";
+    EXPECT_EQ(enter("v", ""),
+              (Texts{none + "  Type the file name you wish to load, and press Enter.  Leave blank to cancel.", load,
+                     "Load canceled."}));
     form->speechmode = 1;
     EXPECT_EQ(enter("^", ""), (Texts{save, "Save canceled."}));
-    EXPECT_EQ(enter("v", ""), (Texts{load, "Load canceled."}));
-    EXPECT_EQ(enter("", "nosuchgame"), (Texts{load, "That file cannot be found within the game's directory."}));
+    EXPECT_EQ(enter("v", ""), (Texts{none, load, "Load canceled."}));
+    EXPECT_EQ(enter("", "nosuchgame"), (Texts{none, load, "That file cannot be found within the game's directory."}));
     EXPECT_EQ(form->menupos, 4);
     EXPECT_EQ(homeEntries(), (std::set<std::string>{"debuglog.txt", "myversion.txt", "words.txt"}));
 }
@@ -107,6 +110,8 @@ TEST_F(PromptTest, SavingLoadingAndWhatChangesNothing) {
         EXPECT_TRUE(said.ends_with(".  Nothing has changed.")) << said;
     }
     EXPECT_EQ(form->menupos, 4);
+    // Only the file that holds a game is listed: not the damaged ones, the folder or the game's own files.
+    EXPECT_EQ(enter("", "").front(), "Saved games: good.");
     EXPECT_TRUE(sameGame(*form, *before));
     EXPECT_EQ(homeEntries(), entries);
     EXPECT_EQ(driver::readBytes(home.file("words.txt")).value_or(""), words);
@@ -120,6 +125,23 @@ TEST_F(PromptTest, SavingLoadingAndWhatChangesNothing) {
     EXPECT_TRUE(sameGame(*form, *saved));
     EXPECT_EQ(type("xXB"),
               (Texts{"Menu closed", "You are upstairs in the Family room.", "You have completed 1 task."}));
+}
+
+TEST_F(PromptTest, TheLoadPromptNamesTheSavedGamesInOrder) {
+    form->speechmode = 1;
+    // Enter on an entry of the main menu: 3 saves, 4 loads.
+    auto at = [&](int entry, const std::string& name) {
+        form->menu = 1;
+        form->menupos = entry;
+        return enter("", name);
+    };
+    for (const char* name : {"kitchen", "first try", "Zoë"})
+        ASSERT_EQ(at(3, name).back().rfind("Game saved as", 0), 0u);
+    EXPECT_EQ(at(4, "").front(), "Saved games: first try, kitchen, Zoë.");
+    for (int i = 0; i < 22; ++i) at(3, "game " + std::string(1, static_cast<char>('a' + i)));
+    const std::string many = at(4, "").front();
+    EXPECT_TRUE(many.starts_with("Saved games: first try, game a, game b, ")) << many;
+    EXPECT_TRUE(many.ends_with(", game s, and 5 more.")) << many;
 }
 
 TEST_F(PromptTest, AGameWithoutItsWordList) {

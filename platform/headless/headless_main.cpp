@@ -38,6 +38,7 @@ std::string typedAnswer(std::istream& in) {
 int runHeadless(const HeadlessOptions& options, std::istream& in, std::ostream& out) {
     HeadlessPlatform platform(options.home, &out);
     platform.jawsAvailable = options.jaws;
+    platform.player = options.player;
     platform.instanceCheck = options.instanceCheck;
     platform.inputAnswer = [&in](const std::string&, const std::string&) { return typedAnswer(in); };
 

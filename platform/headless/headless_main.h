@@ -11,8 +11,9 @@ namespace tw {
 
 struct HeadlessOptions {
     std::optional<std::uint64_t> seed;
-    std::string home;   // the program's folder
-    bool jaws = false;  // the screen-reader object can be created
+    std::string home;    // the program's folder
+    std::string player;  // where the game writes; empty: the program's folder
+    bool jaws = false;   // the screen-reader object can be created
     // Asks whether a copy with this program folder runs already; none means no other copy.
     std::function<bool(const std::string&)> instanceCheck;
 };

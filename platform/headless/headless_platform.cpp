@@ -115,7 +115,9 @@ std::string HeadlessPlatform::inputBox(const std::string& prompt, const std::str
 
 bool HeadlessPlatform::fileExists(const std::string& path) { return files::isFile(path); }
 
-bool HeadlessPlatform::anotherInstanceRunning() { return instanceCheck ? instanceCheck(folder_) : instanceRunning; }
+bool HeadlessPlatform::anotherInstanceRunning() {
+    return instanceCheck ? instanceCheck(playerFolder()) : instanceRunning;
+}
 
 void HeadlessPlatform::beforeEnd() {
     ended = true;

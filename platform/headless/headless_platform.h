@@ -26,6 +26,7 @@ public:
     bool jawsAvailable = false;
     bool voiceAvailable = true;
     bool instanceRunning = false;
+    std::string player;                                     // the player folder; empty: the program's folder
     std::function<bool(const std::string&)> instanceCheck;  // overrides instanceRunning
     std::function<std::string(const std::string&, const std::string&)> inputAnswer;
     // A key-down delivered once the virtual clock reaches atMs (default: now).
@@ -48,6 +49,7 @@ public:
     std::string inputBox(const std::string& prompt, const std::string& caption) override;
     bool fileExists(const std::string& path) override;
     std::string programFolder() override { return folder_; }
+    std::string playerFolder() override { return player.empty() ? folder_ : player; }
     double secondsSinceMidnight() override { return 43200.0 + now_ / 1000.0; }
     bool anotherInstanceRunning() override;
     void beforeEnd() override;

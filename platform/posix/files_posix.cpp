@@ -1,11 +1,14 @@
 // platform/posix/files_posix.cpp: the file layer on Linux and other POSIX systems.
 #include <dirent.h>
+#include <pwd.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <utility>
 
@@ -175,6 +178,59 @@ Outcome writeFresh(const std::string& path, std::string_view bytes) {
         why = reason();
     }
     return ok ? Outcome{} : Outcome::failed(why);
+}
+
+std::vector<std::string> fileNames(const std::string& folder) {
+    std::vector<std::string> names;
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir) return names;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name != "." && name != ".." && isFile(folder + "/" + name)) names.push_back(name);
+    }
+    ::closedir(dir);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+Outcome makeFolders(const std::string& folder) {
+    if (folder.empty()) return Outcome::failed("no folder was named");
+    for (std::size_t at = 1;; ++at) {
+        at = folder.find('/', at);
+        const std::string part = folder.substr(0, at);
+        if (::mkdir(part.c_str(), 0755) != 0 && errno != EEXIST) return Outcome::failed(reason());
+        if (at == std::string::npos) break;
+    }
+    if (!isFolder(folder)) return Outcome::failed("it is a file, not a folder");
+    return {};
+}
+
+bool canWriteIn(const std::string& folder) {
+    const std::string probe = folder + "/" + temporaryName();
+    const int fd = ::open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) return false;
+    ::close(fd);
+    ::unlink(probe.c_str());
+    return true;
+}
+
+Outcome enterFolder(const std::string& folder) {
+    if (::chdir(folder.c_str()) != 0) return Outcome::failed(reason());
+    return {};
+}
+
+std::string userDataFolder() {
+    // Relative values are to be ignored, as the XDG rules say.
+    if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && xdg[0] == '/') return xdg;
+    std::string home;
+    if (const char* env = std::getenv("HOME"); env && env[0] == '/') {
+        home = env;
+    } else if (const passwd* user = ::getpwuid(::getuid()); user && user->pw_dir && user->pw_dir[0] == '/') {
+        home = user->pw_dir;
+    }
+    if (home.empty()) return "";
+    if (home.size() > 1 && home.back() == '/') home.pop_back();
+    return (home == "/" ? "" : home) + "/.local/share";
 }
 
 void removeStaleTemporaries(const std::string& folder) {

@@ -1,5 +1,5 @@
-// platform/terminal/terminal_boxes.cpp: the message box and the input box as printed lines; the
-// input box hands the player the terminal's own line editing.
+// platform/terminal/terminal_boxes.cpp: the message box and the input box as printed lines, and
+// the input box's line editing in a terminal.
 #include <unistd.h>
 
 #include <cerrno>
@@ -29,6 +29,81 @@ void TerminalPlatform::messageBox(const std::string& text, const std::string& ca
     }
 }
 
+namespace {
+
+// Removes the last character, all of its UTF-8 bytes; false when the line is empty.
+bool dropLastCharacter(std::string& line) {
+    if (line.empty()) return false;
+    while (line.size() > 1 && (static_cast<unsigned char>(line.back()) & 0xC0) == 0x80) line.pop_back();
+    line.pop_back();
+    return true;
+}
+
+}  // namespace
+
+bool TerminalPlatform::nextBoxByte(unsigned char& c, int waitMs) {
+    while (inpos_ >= inbuf_.size()) {
+        inbuf_.clear();
+        inpos_ = 0;
+        checkEndingSignal();
+        if (eof_) return false;
+        const auto before = inbuf_.size();
+        pump(waitMs);
+        if (waitMs >= 0 && inbuf_.size() == before) return false;
+    }
+    c = static_cast<unsigned char>(inbuf_[inpos_++]);
+    return true;
+}
+
+bool TerminalPlatform::editLine(std::string& line) {
+    setLineMode(true);
+    decoder_.reset();
+    bool answered = false;
+    for (;;) {
+        unsigned char c = 0;
+        if (!nextBoxByte(c, -1)) break;  // the input ended: as a cancel
+        if (c == '\r' || c == '\n') {
+            write("\n");  // output processing returns the carriage
+            answered = true;
+            break;
+        }
+        if (c == 0x1B) {
+            // Escape alone cancels. A key's sequence (an arrow, Home, F5) starts the same way and
+            // is read to its end and dropped; nothing of it is shown.
+            unsigned char next = 0;
+            if (!nextBoxByte(next, settings_.escapeDelayMs)) {
+                write("\n");  // output processing returns the carriage
+                line.clear();
+                break;
+            }
+            if (next == '[') {
+                while (nextBoxByte(next, settings_.escapeDelayMs) && !(next >= 0x40 && next <= 0x7E)) {}
+            } else if (next == 'O') {
+                nextBoxByte(next, settings_.escapeDelayMs);
+            }
+            continue;
+        }
+        if (c == 0x7F || c == 0x08) {
+            if (dropLastCharacter(line)) write("\b \b");
+            continue;
+        }
+        if (c == 0x15) {  // Ctrl+U: the whole line
+            while (dropLastCharacter(line)) write("\b \b");
+            continue;
+        }
+        if (c == 0x04) {  // Ctrl+D: cancels on an empty line, as the end of input does
+            if (line.empty()) break;
+            continue;
+        }
+        if (c < 0x20) continue;
+        line.push_back(static_cast<char>(c));
+        write(std::string(1, static_cast<char>(c)));
+    }
+    setLineMode(false);
+    checkEndingSignal();
+    return answered;
+}
+
 std::string TerminalPlatform::inputBox(const std::string& prompt, const std::string& caption) {
     if (!caption.empty()) printLine(caption);
     printLine(prompt);
@@ -37,27 +112,7 @@ std::string TerminalPlatform::inputBox(const std::string& prompt, const std::str
     std::string line;
     bool ended = false;
     if (raw_) {
-        // The terminal's own line editing, so the player's screen reader follows the typing.
-        leaveRaw();
-        for (;;) {
-            char c;
-            ssize_t n = ::read(settings_.inFd, &c, 1);
-            if (n == 1) {
-                if (c == '\n') break;
-                line.push_back(c);
-            } else if (n == 0) {
-                ended = true;  // Ctrl+D on an empty line
-                break;
-            } else if (errno != EINTR) {
-                eof_ = true;  // the terminal was closed
-                ended = true;
-                break;
-            } else if (terminal::endingSignal()) {
-                break;
-            }
-        }
-        enterRaw();
-        checkEndingSignal();
+        ended = !editLine(line);
     } else {
         // Without a terminal the answer is the next line of input, typed ahead or not.
         decoder_.reset();

@@ -11,6 +11,7 @@ namespace tw {
 int runTerminal(const TerminalOptions& options) {
     TerminalSettings settings;
     settings.programFolder = options.home;
+    settings.playerFolder = options.player;
     settings.speechWav = options.speechWav;
     settings.echo = options.echo;
     int status = 0;

@@ -78,10 +78,6 @@ TerminalPlatform::TerminalPlatform(TerminalSettings settings)
         s.raw.c_cc[VTIME] = 0;
         s.raw.c_cc[VQUIT] = _POSIX_VDISABLE;
         s.raw.c_cc[VSUSP] = _POSIX_VDISABLE;
-        // The player's line editing: the terminal as it was, with echo and lines on in any case.
-        s.lineMode = s.saved;
-        s.lineMode.c_lflag |= ICANON | ECHO | ISIG;
-        s.lineMode.c_iflag |= ICRNL;
     }
     if (outTty_) {
         s.titleSaved = 1;
@@ -112,13 +108,16 @@ void TerminalPlatform::enterRaw() {
     if (kittyPushed_) write(kKittyPush);
 }
 
-void TerminalPlatform::leaveRaw() {
+void TerminalPlatform::setLineMode(bool typing) {
     TermState& s = *saved_->state;
-    if (!raw_) return;
-    if (kittyPushed_) write(kKittyPop);
-    s.inLineMode = 1;
-    tcsetattr(settings_.inFd, TCSANOW, &s.lineMode);
-    raw_ = false;
+    if (!kittyPushed_) return;
+    if (typing) {
+        write(kKittyPop);
+        s.inLineMode = 1;
+    } else {
+        s.inLineMode = 0;
+        write(kKittyPush);
+    }
 }
 
 void TerminalPlatform::queryKeyboardProtocol() {
@@ -166,7 +165,7 @@ double TerminalPlatform::secondsSinceMidnight() {
     return local.tm_hour * 3600.0 + local.tm_min * 60.0 + local.tm_sec + ts.tv_nsec / 1e9;
 }
 
-bool TerminalPlatform::anotherInstanceRunning() { return tw::anotherInstanceRunning(settings_.programFolder); }
+bool TerminalPlatform::anotherInstanceRunning() { return tw::anotherInstanceRunning(playerFolder()); }
 
 // The terminal is handed back before the game's objects are torn down, so nothing the
 // voice or the reader does on the way out can leave it in raw mode.

@@ -16,8 +16,9 @@ namespace tw {
 
 struct TerminalSettings {
     std::string programFolder;
-    std::string speechWav;  // path-0 speech goes to this WAV file when set
-    bool echo = true;       // print what paths 0 and 3 speak
+    std::string playerFolder;  // empty: the program's folder
+    std::string speechWav;     // path-0 speech goes to this WAV file when set
+    bool echo = true;          // print what paths 0 and 3 speak
     int inFd = 0;
     int outFd = 1;
     // Process-wide handlers that put the terminal back on SIGINT, SIGTERM, SIGHUP, SIGPIPE,
@@ -58,6 +59,9 @@ public:
     std::string inputBox(const std::string& prompt, const std::string& caption) override;
     bool fileExists(const std::string& path) override;
     std::string programFolder() override { return settings_.programFolder; }
+    std::string playerFolder() override {
+        return settings_.playerFolder.empty() ? settings_.programFolder : settings_.playerFolder;
+    }
     double secondsSinceMidnight() override;
     bool anotherInstanceRunning() override;
     void beforeEnd() override;
@@ -73,13 +77,19 @@ private:
     };
 
     void enterRaw();
-    void leaveRaw();
+    // While a line is typed the keyboard flags are off, so Escape and letters come as plain bytes.
+    void setLineMode(bool typing);
     void queryKeyboardProtocol();
     void takeTerminalReplies();
     void write(std::string_view bytes);
     void printLine(const std::string& text);
     // Reads what standard input has ready, waiting up to timeoutMs (-1: forever) for the first byte.
     void pump(int timeoutMs);
+    // The input box's line editing in raw mode, echoing what it keeps; false when the player
+    // cancelled (Escape, Ctrl+D on an empty line, the end of input).
+    bool editLine(std::string& line);
+    // The next byte of input, waiting at most waitMs (-1: until one comes); false when none came.
+    bool nextBoxByte(unsigned char& c, int waitMs);
     // The next key-down: queued ones first, then bytes decoded one at a time.
     bool nextKey(Queued& key);
     // Milliseconds until a lone ESC becomes Escape; -1 when none waits.

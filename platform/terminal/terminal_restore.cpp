@@ -85,12 +85,8 @@ void onSuspend(int) {
     // Continued: back into the mode the game had, keys or a line being typed.
     if (wasArmed) {
         if (g_term.titleSaved) writeRaw(g_term.outFd, kTitlePush.data(), kTitlePush.size());
-        if (g_term.inLineMode) {
-            if (g_term.haveTermios) tcsetattr(g_term.inFd, TCSANOW, &g_term.lineMode);
-        } else {
-            if (g_term.haveTermios) tcsetattr(g_term.inFd, TCSANOW, &g_term.raw);
-            if (g_term.kittyOn) writeRaw(g_term.outFd, kKittyPush.data(), kKittyPush.size());
-        }
+        if (g_term.haveTermios) tcsetattr(g_term.inFd, TCSANOW, &g_term.raw);
+        if (g_term.kittyOn && !g_term.inLineMode) writeRaw(g_term.outFd, kKittyPush.data(), kKittyPush.size());
         g_term.armed = 1;
     }
     errno = savedErrno;

@@ -30,8 +30,7 @@ struct TermState {
     bool haveTermios = false;
     termios saved{};
     termios raw{};
-    termios lineMode{};  // while the player types a line
-    volatile std::sig_atomic_t inLineMode = 0;
+    volatile std::sig_atomic_t inLineMode = 0;  // a line is typed: the kitty flags are popped
     volatile std::sig_atomic_t titleSaved = 0;  // the title was pushed on the terminal's stack
     volatile std::sig_atomic_t kittyOn = 0;     // kitty keyboard flags were pushed
 };

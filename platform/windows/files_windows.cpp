@@ -8,6 +8,8 @@
 #endif
 #include <windows.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <utility>
 
 #include "platform/files.h"
@@ -173,6 +175,54 @@ Outcome writeFresh(const std::string& path, std::string_view bytes) {
         why = reason();
     }
     return ok ? Outcome{} : Outcome::failed(why);
+}
+
+std::vector<std::string> fileNames(const std::string& folder) {
+    std::vector<std::string> names;
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW(widen(folder + "\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return names;
+    do {
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(narrowUtf8(found.cFileName));
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+Outcome makeFolders(const std::string& folder) {
+    if (folder.empty()) return Outcome::failed("no folder was named");
+    // Every folder on the way is tried; a drive or a network share refuses, and only the last
+    // one's failure counts.
+    bool made = true;
+    for (std::size_t at = folder.find_first_of("/\\");; at = folder.find_first_of("/\\", at + 1)) {
+        const std::string part = at == std::string::npos ? folder : folder.substr(0, at);
+        if (!part.empty())
+            made = CreateDirectoryW(widen(part).c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS;
+        if (at == std::string::npos) break;
+    }
+    if (!made && !isFolder(folder)) return Outcome::failed(reason());
+    if (!isFolder(folder)) return Outcome::failed("it is a file, not a folder");
+    return {};
+}
+
+bool canWriteIn(const std::string& folder) {
+    const std::wstring probe = widen(folder + "\\" + temporaryName());
+    HANDLE file = CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    CloseHandle(file);
+    return true;
+}
+
+Outcome enterFolder(const std::string& folder) {
+    if (!SetCurrentDirectoryW(widen(folder).c_str())) return Outcome::failed(reason());
+    return {};
+}
+
+std::string userDataFolder() {
+    const wchar_t* appdata = _wgetenv(L"APPDATA");
+    return appdata && appdata[0] ? narrowUtf8(appdata) : "";
 }
 
 void removeStaleTemporaries(const std::string& folder) {

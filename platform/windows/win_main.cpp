@@ -25,7 +25,7 @@ int runWindows(const WindowsOptions& options) {
     try {
         // The form is torn down before the platform: the voice and the screen-reader object
         // are released while COM still stands, and COM is shut down last.
-        WinPlatform platform(options.home);
+        WinPlatform platform(options.home, options.player);
         Form1 form(platform);
         form.seedoverride = options.seed;
         try {
@@ -38,10 +38,13 @@ int runWindows(const WindowsOptions& options) {
         }
     } catch (const std::exception& e) {
         // The player may have no other way to learn why the game is gone.
-        const std::wstring text = widen(std::string("Tumblewick has stopped: ") + e.what());
-        MessageBoxW(nullptr, text.c_str(), L"Tumblewick", MB_OK | MB_ICONERROR | MB_SETFOREGROUND);
+        showStartFailure(std::string("Tumblewick has stopped: ") + e.what());
         return 1;
     }
+}
+
+void showStartFailure(const std::string& why) {
+    MessageBoxW(nullptr, widen(why).c_str(), L"Tumblewick", MB_OK | MB_ICONERROR | MB_SETFOREGROUND);
 }
 
 void useParentConsole() {

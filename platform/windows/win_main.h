@@ -9,7 +9,8 @@ namespace tw {
 
 struct WindowsOptions {
     std::optional<std::uint64_t> seed;
-    std::string home;  // the program's folder, UTF-8
+    std::string home;    // the program's folder, UTF-8
+    std::string player;  // where the game writes, UTF-8; empty: the program's folder
 };
 
 // Creates the window, loads the game, shows the window and runs its messages until the game
@@ -19,6 +20,9 @@ int runWindows(const WindowsOptions& options);
 // A GUI program starts with no console: when the standard streams lead nowhere, this joins
 // the console of the program that started it, so --help and --headless can be used from one.
 void useParentConsole();
+
+// Tells the player in a message box that the game cannot start, and why.
+void showStartFailure(const std::string& why);
 
 // Standard output in binary mode, so headless transcripts end lines as on other systems.
 void binaryStdout();

@@ -246,7 +246,8 @@ bool windowsInstanceRunning(const std::string& programFolder) {
     return false;
 }
 
-WinPlatform::WinPlatform(std::string programFolder) : folder_(std::move(programFolder)) {
+WinPlatform::WinPlatform(std::string programFolder, std::string playerFolder)
+    : folder_(std::move(programFolder)), player_(std::move(playerFolder)) {
     // SAPI and the JAWS object are apartment-threaded and live on this, the window's thread.
     comReady_ = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
 
@@ -469,7 +470,7 @@ double WinPlatform::secondsSinceMidnight() {
     return now.wHour * 3600.0 + now.wMinute * 60.0 + now.wSecond + now.wMilliseconds / 1000.0;
 }
 
-bool WinPlatform::anotherInstanceRunning() { return windowsInstanceRunning(folder_); }
+bool WinPlatform::anotherInstanceRunning() { return windowsInstanceRunning(playerFolder()); }
 
 void WinPlatform::beforeEnd() {
     if (timerId_) KillTimer(hwnd_, timerId_);

@@ -39,7 +39,7 @@ class WinPlatform : public Platform {
 public:
     // Creates the window hidden, so the game can load before the player is shown anything.
     // Throws PlatformError when the window cannot be made.
-    explicit WinPlatform(std::string programFolder);
+    WinPlatform(std::string programFolder, std::string playerFolder);
     ~WinPlatform() override;
     WinPlatform(const WinPlatform&) = delete;
     WinPlatform& operator=(const WinPlatform&) = delete;
@@ -63,6 +63,7 @@ public:
     std::string inputBox(const std::string& prompt, const std::string& caption) override;
     bool fileExists(const std::string& path) override;
     std::string programFolder() override { return folder_; }
+    std::string playerFolder() override { return player_.empty() ? folder_ : player_; }
     double secondsSinceMidnight() override;
     bool anotherInstanceRunning() override;
     void beforeEnd() override;
@@ -80,6 +81,7 @@ private:
     void rethrowPending();
 
     std::string folder_;
+    std::string player_;
     HWND hwnd_ = nullptr;
     EventSink* sink_ = nullptr;
     std::string title_;
