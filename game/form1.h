@@ -144,6 +144,9 @@ public:
     std::string programpath(const std::string& name) const;
     // A file that ships with the game, in the program's folder.
     std::string shippedpath(const std::string& name) const;
+    // The saved games in the player folder, by name, sorted; and the sentence that lists them.
+    std::vector<std::string> savedgames() const;
+    std::string savedgamestext() const;
     // Reads progress.ini; says what was wrong when it could not be read.
     std::optional<std::string> readprogress();
     void setwindowtitle(const std::string& text);
@@ -173,9 +176,6 @@ private:
     void questkey();
     void saveprompt();
     void loadprompt();
-    // The saved games in the player folder, by name, sorted; and the sentence that lists them.
-    std::vector<std::string> savedgames() const;
-    std::string savedgamestext() const;
     void exitgame();
 };
 

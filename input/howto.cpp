@@ -4,7 +4,10 @@
 namespace tw {
 
 const std::array<std::string, 13> howtopages = {
-    "Tumblewick, is an insane game of word association and memory.",
+    "Tumblewick, is an insane game of word association and memory.  Press Escape at any time to "
+    "open the main menu, and Escape again to go back to your game.  Tab changes the way the game "
+    "speaks, Page Up and Page Down make its voice faster or slower, and Control, or Space in a "
+    "terminal, silences it.",
 
     "You have been hired to help a man organize his house.  His name is Dorvel, and he is "
     "slowly going insane.  You only took the job to earn enough money for a new pair of shoes "
@@ -18,8 +21,8 @@ const std::array<std::string, 13> howtopages = {
     "from one room to another.  Inside a room, the top row of letters, W through I, picks a "
     "place to stand.",
 
-    "For example, if you went in to the bathroom and pressed W, you might find yourself at the "
-    "sink.  The middle row of letters, A through G, then picks out the items at that place.",
+    "For example, if you went in to the bathroom and pressed W, you would find yourself at the "
+    "shelf.  The middle row of letters, A through G, then picks out the items at that place.",
 
     "Some locations will have only a single item, while others will have several.  Press Enter "
     "to swap the chosen item with the one in your hands.  You can only carry one item at a "
@@ -42,10 +45,13 @@ const std::array<std::string, 13> howtopages = {
     "change.  Complete 40 tasks to win the game, and unlock an ending story.",
 
     "At any time, press Z, to hear your current status.  Press X to hear the place where you "
-    "are standing, C to hear the item you are holding, and V to hear the last word changes.",
+    "are standing, C to hear the item you are holding, V to hear the last word changes, and B "
+    "to hear how many tasks you have completed.",
 
-    "I don't have the slightest idea how far a person can get in this game.  Good luck, keep "
-    "your wits about you, and try not to go insane yourself!",
+    "I don't have the slightest idea how far a person can get in this game.  Save your game from "
+    "the main menu before you stop, and load it there when you come back: Exit the game keeps "
+    "your speech settings, but not the game.  Good luck, keep your wits about you, and try not "
+    "to go insane yourself!",
 };
 
 }  // namespace tw

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# scripts/build-windows.sh: cross-builds tumblewick.exe for 64-bit Windows into build-windows/.
+# scripts/build-windows.sh: cross-builds tumblewick.exe for 64-bit Windows into build-windows/game/.
 # Usage: scripts/build-windows.sh [extra cmake options]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -27,6 +27,6 @@ cmake -S . -B "$build" \
 cmake --build "$build" -j"${TW_JOBS:-$(nproc)}" --target tumblewick game_data
 
 for f in tumblewick.exe words.txt sounds/award.wav; do
-  [ -f "$build/$f" ] || { echo "missing after the build: $build/$f" >&2; exit 1; }
+  [ -f "$build/game/$f" ] || { echo "missing after the build: $build/game/$f" >&2; exit 1; }
 done
-echo "Built $build/tumblewick.exe with words.txt and sounds/award.wav beside it."
+echo "Built $build/game/tumblewick.exe with words.txt and sounds/award.wav beside it."

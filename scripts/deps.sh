@@ -12,6 +12,7 @@ packages=("$@")
   libsdl2-dev
   sox tmux strace
   pulseaudio pulseaudio-utils libpulse-dev speech-dispatcher-espeak-ng
+  desktop-file-utils appstream man-db dpkg-dev file
 )
 
 missing=()

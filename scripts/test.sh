@@ -4,6 +4,7 @@
 #   an AddressSanitizer and UBSan build with all tests and the key storm;
 #   a ThreadSanitizer build of the threaded back ends' tests;
 #   the libFuzzer targets, about a minute each;
+#   the Debian package, played unpacked from a read-only tree, and the quiet play command;
 #   the source format and the core's headers.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -39,6 +40,7 @@ export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
 step "ThreadSanitizer, threaded back ends" build_and_test build-tsan "EspeakVoice|SpeechdReader|SoundPlayer|Terminal" \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTW_SANITIZE=thread -DCMAKE_CXX_COMPILER=clang++
 step "fuzzing" bash scripts/fuzz.sh "${TW_FUZZ_SECONDS:-60}"
+step "Debian package, installed tree and play command" bash scripts/check-package.sh
 
 echo "=== timings"
 printf '%s\n' "${timings[@]}"

@@ -12,6 +12,7 @@
 #include "game/ending.h"
 #include "game/text.h"
 #include "input/howto.h"
+#include "tests/form_fixture.h"
 
 namespace {
 
@@ -51,6 +52,37 @@ TEST(Pages, HowToAndEndingPagesOpenAsWritten) {
         EXPECT_EQ(tw::endingpages[i].rfind(ending[i], 0), 0u) << tw::endingpages[i];
 }
 
+// The sentences of a page: each ends in a full stop, "!" or "?" and the next follows two blanks later.
+int sentences(const std::string& page) {
+    int count = 0;
+    for (std::size_t i = 0; i < page.size(); ++i)
+        if ((page[i] == '.' || page[i] == '!' || page[i] == '?') && (i + 1 == page.size() || page[i + 1] == ' '))
+            ++count;
+    return count;
+}
+
+TEST(Pages, HowToPagesTeachWhatANewPlayerNeedsInOneToFourSentences) {
+    std::string all;
+    for (const std::string& page : tw::howtopages) {
+        EXPECT_TRUE(sentences(page) >= 1 && sentences(page) <= 4) << sentences(page) << ": " << page;
+        EXPECT_EQ(page.find(". "), page.find(".  ")) << "two blanks after a full stop: " << page;
+        all += page + " ";
+    }
+    for (const char* taught : {"Escape", "main menu", "Save your game", "load it", "Exit the game keeps", "B ", "Tab ",
+                               "Page Up", "Page Down", "Control", "Space", "silences", "A through G"})
+        EXPECT_NE(all.find(taught), std::string::npos) << taught;
+    // The example is true of this house: W in the bathroom is its first spot.
+    tw::testing::HeadlessGame game(tw::testing::shippedFolder());
+    game.form.newgame();
+    ASSERT_EQ(game.form.roomname[5], "Bathroom");
+    const std::string spot = game.form.spotname[5][1];  // "on the shelf"
+    const std::string place = spot.substr(spot.find(' ') + 1);
+    EXPECT_NE(
+        tw::howtopages[4].find("went in to the bathroom and pressed W, you would find yourself at " + place + "."),
+        std::string::npos)
+        << tw::howtopages[4];
+}
+
 TEST(Pages, LastEndingPageRepeatsTheFarewellAndEndsTheGame) {
     const std::string &farewell = tw::endingpages[5], &last = tw::endingpages[8];
     const auto open = farewell.find('"'), close = farewell.find('"', open + 1);
@@ -65,7 +97,7 @@ TEST(Pages, LastEndingPageRepeatsTheFarewellAndEndsTheGame) {
 
 TEST(WordList, DistinctLinesOfOneToThreeWordsOfLetters) {
     const std::string bytes = readFile(TW_SOURCE_DIR "/content/words.txt");
-    EXPECT_EQ(readFile(TW_BINARY_DIR "/words.txt"), bytes);  // the build copies it unchanged
+    EXPECT_EQ(readFile(TW_GAME_DIR "/words.txt"), bytes);  // the build copies it unchanged
     ASSERT_FALSE(bytes.empty());
     EXPECT_EQ(bytes.back(), '\n');
     // One blank between words, hyphens only inside a word; no carriage return, empty line or outer blank.
@@ -89,7 +121,7 @@ std::uint32_t le(const std::string& b, std::size_t at, int n) {
 int sample(const std::string& b, std::size_t at) { return std::abs(static_cast<std::int16_t>(le(b, at, 2))); }
 
 TEST(AwardChime, IsAShortCleanPcmWave) {
-    const std::string b = readFile(TW_BINARY_DIR "/sounds/award.wav");
+    const std::string b = readFile(TW_GAME_DIR "/sounds/award.wav");
     ASSERT_GE(b.size(), 46u);
     // RIFF header, then fmt: PCM, mono, 22050 Hz, 44100 bytes a second, 2-byte frames of 16 bits; then the samples.
     EXPECT_EQ(b.substr(0, 4) + b.substr(8, 8) + b.substr(36, 4), "RIFFWAVEfmt data");

@@ -220,7 +220,7 @@ struct Bot {
 // The bot guesses, and guesses again when an exchange completes nothing (with seed 27, in many of the tasks).
 TEST(EndToEnd, ABotPlaysAWholeGameByEar) {
     driver::TempDir home;
-    driver::writeBytes(home.file("words.txt"), driver::readBytes(TW_BINARY_DIR "/words.txt").value_or(""));
+    driver::writeBytes(home.file("words.txt"), driver::readBytes(TW_GAME_DIR "/words.txt").value_or(""));
     Bot bot(home.path(), "27");
     try {
         EXPECT_EQ(bot.menu({40, 40, 13}, 1),

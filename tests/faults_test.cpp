@@ -50,7 +50,7 @@ const std::string kPlay = "key 40\nkey 40\nkey 13\n";
 
 std::string loadKeys(const std::string& name) { return "key 40\nkey 40\nkey 40\nkey 13\ntype " + name + "\n"; }
 
-void copyWords(const DriverDirs& dirs) { fs::copy_file(TW_BINARY_DIR "/words.txt", dirs.homeFile("words.txt")); }
+void copyWords(const DriverDirs& dirs) { fs::copy_file(TW_GAME_DIR "/words.txt", dirs.homeFile("words.txt")); }
 
 // Two rooms of one spot each but only the first counted: the jump key lets the player carry
 // every loose item onto the one place tasks use, and the next task could never be set.
@@ -213,7 +213,7 @@ TEST(Faults, EveryFailingStepOfASaveKeepsTheOldFile) {
 // Loading builds a fresh house first, so the random draws after a load follow the design.
 TEST(Faults, LoadingDrawsAsANewGameDoes) {
     testing::ScratchFolder folder;
-    fs::copy_file(TW_BINARY_DIR "/words.txt", folder.file("words.txt"));
+    fs::copy_file(TW_GAME_DIR "/words.txt", folder.file("words.txt"));
     testing::HeadlessGame saver(folder.path);
     saver.form.rnd.seed(5);
     saver.form.newgame();

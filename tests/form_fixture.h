@@ -50,7 +50,7 @@ struct HeadlessGame {
 inline double forceDraw(int v, int n) { return (v - 0.5) / n; }
 
 // The folder the build copies the shipped word list into.
-inline std::string shippedFolder() { return TW_BINARY_DIR; }
+inline std::string shippedFolder() { return TW_GAME_DIR; }
 
 // A test with a game on the shipped files; `f` is its form.
 class FormTest : public ::testing::Test {

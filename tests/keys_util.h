@@ -63,7 +63,7 @@ protected:
     void startSession(bool withWords) {
         form.reset();
         std::filesystem::remove(home.file("words.txt"));
-        if (withWords) std::filesystem::copy_file(TW_BINARY_DIR "/words.txt", home.file("words.txt"));
+        if (withWords) std::filesystem::copy_file(TW_GAME_DIR "/words.txt", home.file("words.txt"));
         platform = std::make_unique<TimedPlatform>(home.path());
         form = std::make_unique<Form1>(*platform);
         form->seedoverride = 20240611;

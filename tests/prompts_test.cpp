@@ -159,7 +159,7 @@ TEST_F(PromptTest, AGameWithoutItsWordList) {
                      "your first task.  Dorvel's words stay as they were.  Press Q, to hear your next task.",
                      "No swaps yet."}));
     // The list back in place: the next game has it, and says nothing about it.
-    fs::copy_file(TW_BINARY_DIR "/words.txt", home.file("words.txt"));
+    fs::copy_file(TW_GAME_DIR "/words.txt", home.file("words.txt"));
     EXPECT_EQ(type("xvve").back(), "You have arrived at Dorvel's house.  Press Q, to hear your first task.");
     EXPECT_FALSE(form->List2.empty());
 }

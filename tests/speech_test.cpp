@@ -32,7 +32,7 @@ struct LibGame {
     Form1 form{platform};
 
     explicit LibGame(bool jaws = false) {
-        std::filesystem::copy_file(TW_BINARY_DIR "/words.txt", dir.file("words.txt"));
+        std::filesystem::copy_file(TW_GAME_DIR "/words.txt", dir.file("words.txt"));
         platform.jawsAvailable = jaws;
         form.seedoverride = 7;
         form.Form_Load();

@@ -40,7 +40,7 @@ int temporaries(const std::string& folder) {
 // moment each time: the save is always one of the two, whole and loadable.
 TEST(CrashSafety, SavesKilledAtRandomMomentsLeaveAWholeSave) {
     TempDir home;
-    fs::copy_file(fs::path(TW_BINARY_DIR) / "words.txt", home / "words.txt");
+    fs::copy_file(fs::path(TW_GAME_DIR) / "words.txt", home / "words.txt");
     tw::HeadlessPlatform platform(home.path());
     tw::Form1 form(platform);
     form.rnd.seed(3);
@@ -95,7 +95,7 @@ bool haveStrace() { return std::system("command -v strace >/dev/null 2>&1") == 0
 TEST(CrashSafety, ASaveIsSyncedBeforeItsRenameAndTheFolderAfter) {
     if (!haveStrace()) GTEST_SKIP() << "strace is not installed";
     TempDir home;
-    fs::copy_file(fs::path(TW_BINARY_DIR) / "words.txt", home / "words.txt");
+    fs::copy_file(fs::path(TW_GAME_DIR) / "words.txt", home / "words.txt");
     {
         std::ofstream in(home / "keys");
         in << "key 40\nkey 40\nkey 13\nkey 27\nkey 40\nkey 40\nkey 40\nkey 13\ntype slot\n";

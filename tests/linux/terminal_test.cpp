@@ -255,7 +255,7 @@ TEST(TerminalPty, RawModeTitlesLineEditingAndRestore) {
 // ---- The real program. ----
 
 struct Home : tw_test::TempDir {
-    Home() { fs::copy_file(fs::path(TW_BINARY_DIR) / "words.txt", *this / "words.txt"); }
+    Home() { fs::copy_file(fs::path(TW_GAME_DIR) / "words.txt", *this / "words.txt"); }
     // Settings that choose the game's own voice; the fourth line goes when the game rewrites them.
     void chooseVoice() const { std::ofstream(*this / "progress.ini", std::ios::binary) << kVoiceSettings << "x\r\n"; }
     std::string read(const std::string& name) const {
