@@ -13,24 +13,42 @@ namespace tw {
 namespace {
 
 // The game's own files and folders, which a saved game must never replace.
-constexpr std::array<const char*, 9> kReserved = {
-    "words.txt", "progress.ini", "lasttask.txt",   "debuglog.txt", "myversion.txt",
-    "sounds",    "tumblewick",   "tumblewick.exe", "award.wav",
+constexpr std::array<const char*, 12> kReserved = {
+    "words.txt",  "progress.ini", "lasttask.txt",  "debuglog.txt", "myversion.txt",  "sounds",
+    "tumblewick", "award.wav",    "installed.txt", "readme.txt",   "tumblewick.exe", "uninstall.exe",
 };
 
-// A name is a plain file name inside the program's folder, not one of the game's own files.
+// Names Windows keeps for devices, whatever follows them after a dot.
+constexpr std::array<const char*, 22> kDevices = {
+    "CON",  "PRN",  "AUX",  "NUL",  "COM1", "COM2", "COM3", "COM4", "COM5", "COM6", "COM7",
+    "COM8", "COM9", "LPT1", "LPT2", "LPT3", "LPT4", "LPT5", "LPT6", "LPT7", "LPT8", "LPT9",
+};
+
+// A name is a plain file name inside the player folder that means the same file on every system:
+// none of the marks Windows refuses, no control characters, no end in a dot or a blank (Windows
+// drops those, so "words.txt." would be words.txt), no device name, none of the game's own files
+// (compared without letter case, as Windows and macOS compare), and not what a save's temporary
+// file is called (those are removed at start-up).
 bool usablename(const std::string& name) {
-    if (name == "." || name == "..") return false;
-    for (unsigned char c : name)
-        if (c == '/' || c == '\\' || c == ':' || c < 0x20 || c == 0x7F) return false;
+    if (name.empty() || name.back() == '.' || name.back() == ' ') return false;
+    for (unsigned char c : name) {
+        if (c < 0x20 || c == 0x7F) return false;
+        for (char mark : std::string_view("<>:\"/\\|?*"))
+            if (c == static_cast<unsigned char>(mark)) return false;
+    }
+    std::string stem = name.substr(0, name.find('.'));
+    while (!stem.empty() && stem.back() == ' ') stem.pop_back();
+    for (const char* device : kDevices)
+        if (samenocase(stem, device)) return false;
     for (const char* reserved : kReserved)
         if (samenocase(name, reserved)) return false;
-    return true;
+    return !files::isTemporaryName(name);
 }
 
 const char* kUnusable =
-    "That name cannot be used.  Type a plain file name, without slashes or colons, "
-    "that is not one of the game's own files.";
+    "That name cannot be used.  Type a plain file name, without slashes, colons, or any of the marks "
+    "< > \" | ? *, that does not end in a full stop or a blank, and is not one of the game's own "
+    "files or a device name such as CON.";
 
 // More names than this are counted, not read out.
 constexpr std::size_t kNamesSpoken = 20;

@@ -72,29 +72,22 @@ TEST_F(PromptTest, SavingLoadingAndWhatChangesNothing) {
     const auto entries = homeEntries();
     const std::string words = driver::readBytes(home.file("words.txt")).value_or("");
     const auto before = std::make_unique<GameState>(*form);
-    const Texts refused = {"a/b",
-                           "../" + outside,
-                           "..",
-                           ".",
-                           "sub\\name",
-                           "..\\" + outside,
-                           home.path() + "/" + outside,
-                           "/" + outside,
-                           "c:name",
-                           "words.txt",
-                           "WORDS.TXT",
-                           "progress.ini",
-                           "sounds",
-                           "tumblewick",
-                           "tumblewick.exe",
-                           "lasttask.txt",
-                           "debuglog.txt",
-                           "myversion.txt",
-                           "award.wav",
-                           "tab\there"};
+    const Texts refused = {"a/b", "../" + outside, "..", ".", "sub\\name", "..\\" + outside,
+                           home.path() + "/" + outside, "/" + outside, "c:name", "words.txt", "WORDS.TXT",
+                           "progress.ini", "sounds", "tumblewick", "tumblewick.exe", "lasttask.txt", "debuglog.txt",
+                           "myversion.txt", "award.wav", "installed.txt", "ReadMe.txt", "tab\there",
+                           // Windows would drop the end: words.txt itself.
+                           "words.txt.", "progress.ini ", "Progress.INI. .", "end.", "end ",
+                           // Devices, with or without an extension, in any case.
+                           "CON", "nul", "Aux.txt", "com1", "COM9.sav", "lpt5", "prn .txt",
+                           // Marks no Windows file name may hold.
+                           "a<b", "a>b", "a\"b", "a|b", "what?", "a*",
+                           // What the start-up would take for a dead save's leftover.
+                           ".tumblewick-123.tmp"};
     const std::string unusable =
-        "That name cannot be used.  Type a plain file name, without slashes or colons, that is not one of the game's "
-        "own files.";
+        "That name cannot be used.  Type a plain file name, without slashes, colons, or any of the marks < > \" | ? *, "
+        "that does not end in a full stop or a blank, and is not one of the game's own files or a device name such as "
+        "CON.";
     for (const auto& name : refused) EXPECT_EQ(enter("", name).back(), unusable) << "save as " << name;
     const std::string failed = enter("", "mysave").back();
     EXPECT_TRUE(failed.starts_with("The game could not be saved as mysave.  The file cannot be written: ")) << failed;
@@ -142,6 +135,17 @@ TEST_F(PromptTest, TheLoadPromptNamesTheSavedGamesInOrder) {
     const std::string many = at(4, "").front();
     EXPECT_TRUE(many.starts_with("Saved games: first try, game a, game b, ")) << many;
     EXPECT_TRUE(many.ends_with(", game s, and 5 more.")) << many;
+}
+
+TEST_F(PromptTest, NamesOtherSystemsCanHoldStillSaveAndLoad) {
+    form->speechmode = 1;
+    for (const std::string name : {"café über", "игра", "a,b", "two  blanks", "COM10", "console", "con-game", "nul2",
+                                   "words.txt.bak", "v1.2 final"}) {
+        form->menu = 1, form->menupos = 3;
+        EXPECT_EQ(enter("", name).back(), "Game saved as " + name + ".  Press escape to return to the game.");
+        form->menu = 1, form->menupos = 4;
+        EXPECT_EQ(enter("", name).back(), "Game loaded.  Press escape to enter to the game.");
+    }
 }
 
 TEST_F(PromptTest, AGameWithoutItsWordList) {
