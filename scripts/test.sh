@@ -34,6 +34,7 @@ build_and_test() {
 step "format and core headers" bash scripts/check-source.sh
 step "gcc build and tests" build_and_test build-test "" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=g++
 step "Windows cross-build and the Wine check" bash scripts/check-windows.sh build-test
+step "Windows zip and installer, under Wine" env TW_REBUILD=0 bash scripts/package-windows.sh
 step "clang build and tests" build_and_test build-clang "" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 step "AddressSanitizer, UBSan and the key storm" build_and_test build-asan "" -DCMAKE_BUILD_TYPE=Debug -DTW_SANITIZE=ON \
