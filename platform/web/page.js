@@ -1,0 +1,245 @@
+// platform/web/page.js: the page around the game: keys in, the log the screen reader reads, the
+// dialogs, speech synthesis, the award sound, the browser's storage, and the idle signal tests
+// wait on. The game itself runs in tumblewick.wasm; this file keeps no game state.
+'use strict';
+
+(function () {
+  const game = document.getElementById('game');
+  const log = document.getElementById('log');
+  const maxLines = 300;
+  const params = new URLSearchParams(location.search);
+
+  // ---- Keys: Windows virtual-key codes and shift masks, as the game's window gets them. ----
+  const shiftMask = 1, ctrlMask = 2, altMask = 4;
+  let ended = false;
+  let dialogOpen = false;
+  let keyDownAt = -1;
+  window.tumblewickLatencies = [];
+  window.tumblewickSaid = [];  // every line of this page's session, for tests
+
+  function virtualKey(event) {
+    const code = event.code || '';
+    // Letters and digits by their place on the keyboard, so other layouts reach the same keys.
+    if (/^Key[A-Z]$/.test(code)) return code.charCodeAt(3);
+    if (/^Digit[0-9]$/.test(code)) return code.charCodeAt(5);
+    return event.keyCode;  // the browser numbers the other keys as Windows does
+  }
+  // Keys the browser itself must keep: reloading, full screen, its developer tools.
+  function browserKey(event) {
+    return event.key === 'F5' || event.key === 'F11' || (event.ctrlKey && ['r', 'R', 'w', 'W', 't', 'T', 'l', 'L'].includes(event.key));
+  }
+  game.addEventListener('keydown', (event) => {
+    if (ended || dialogOpen || browserKey(event)) return;
+    event.preventDefault();
+    const vk = virtualKey(event);
+    if (!vk) return;
+    const shift = (event.shiftKey ? shiftMask : 0) | (event.ctrlKey ? ctrlMask : 0) | (event.altKey ? altMask : 0);
+    keyDownAt = performance.now();
+    idle = false;
+    if (Module._tw_key) Module._tw_key(vk, shift);
+    wake();
+  });
+  // Letters typed while a key is held must not become the page's text either.
+  game.addEventListener('keypress', (event) => { if (!dialogOpen) event.preventDefault(); });
+  game.addEventListener('click', () => game.focus());
+  window.addEventListener('load', () => game.focus());
+  game.focus();
+
+  // ---- Waiting for keys, and the idle signal. ----
+  let wakeUp = null;
+  let idle = false;
+  let idleWaiters = [];
+  let syncing = 0;
+  function wake() {
+    if (wakeUp) { const w = wakeUp; wakeUp = null; w(); }
+  }
+  function settle() {
+    if ((idle || ended || dialogOpen) && syncing === 0) {
+      const waiters = idleWaiters;
+      idleWaiters = [];
+      waiters.forEach((resolve) => resolve());
+    }
+  }
+  // Resolves when the game waits for the player (a key, or an answer in a dialog) with no timed
+  // wait under way, and its files are stored.
+  window.tumblewickIdle = () => new Promise((resolve) => { idleWaiters.push(resolve); settle(); });
+
+  // ---- Storage: the player's folder in IndexedDB, written through after every change. ----
+  let syncAgain = false;
+  function persist() {
+    if (syncing) { syncAgain = true; return; }
+    syncing++;
+    FS.syncfs(false, (error) => {
+      if (error) console.error('Tumblewick: the files could not be stored', error);
+      syncing--;
+      if (syncAgain) { syncAgain = false; persist(); } else settle();
+    });
+  }
+
+  // ---- One copy per browser: a second tab is told and ends. ----
+  function takeLock(tries) {
+    return new Promise((resolve) => {
+      if (!navigator.locks) { resolve(true); return; }
+      navigator.locks.request('tumblewick-game', { ifAvailable: true }, (lock) => {
+        resolve(lock !== null);
+        // Held while this page lives.
+        return lock ? new Promise(() => {}) : undefined;
+      });
+    }).then((got) => {
+      // A page that was just reloaded may still be letting its lock go.
+      if (got || tries <= 1) return got;
+      return new Promise((r) => setTimeout(r, 300)).then(() => takeLock(tries - 1));
+    });
+  }
+
+  // ---- Dialogs: the message box and the input box. ----
+  const dialog = document.getElementById('dialog');
+  const caption = document.getElementById('dialog-caption');
+  const prompt = document.getElementById('dialog-prompt');
+  const input = document.getElementById('dialog-input');
+  const ok = document.getElementById('dialog-ok');
+  function openDialog(text, title, withInput) {
+    return new Promise((resolve) => {
+      dialogOpen = true;
+      caption.textContent = title || 'Tumblewick';
+      prompt.textContent = text;
+      input.hidden = !withInput;
+      input.value = '';
+      dialog.hidden = false;
+      const close = (answer) => {
+        dialog.removeEventListener('keydown', onKey, true);
+        ok.removeEventListener('click', onOk);
+        dialog.hidden = true;
+        dialogOpen = false;
+        game.focus();
+        resolve(answer);
+      };
+      const onOk = () => close(withInput ? input.value : '');
+      const onKey = (event) => {
+        if (event.key === 'Enter') { event.preventDefault(); onOk(); }
+        else if (event.key === 'Escape') { event.preventDefault(); close(''); }
+        else if (event.key === 'Tab') { event.preventDefault(); (document.activeElement === ok && withInput ? input : ok).focus(); }
+      };
+      dialog.addEventListener('keydown', onKey, true);
+      ok.addEventListener('click', onOk);
+      (withInput ? input : ok).focus();
+      settle();
+    });
+  }
+
+  // ---- Speech and sound. ----
+  function speak(text, purge, rate, volume) {
+    const synth = window.speechSynthesis;
+    if (!synth || typeof SpeechSynthesisUtterance === 'undefined') return;  // no voice: silent
+    try {
+      if (purge) synth.cancel();
+      const u = new SpeechSynthesisUtterance(text);
+      // SAPI's -10..10 spans a third of normal speed to three times it.
+      u.rate = Math.min(10, Math.max(0.1, Math.pow(3, rate / 10)));
+      u.volume = Math.min(1, Math.max(0, volume / 100));
+      synth.speak(u);
+    } catch (e) { /* speech that fails is dropped, as on every platform */ }
+  }
+  let audio = null;
+  const sounds = new Map();
+  function playSound(path) {
+    const url = path.replace(/^\/game\//, '');
+    try {
+      const Context = window.AudioContext || window.webkitAudioContext;
+      if (!Context) return;
+      audio = audio || new Context();
+      if (audio.state === 'suspended') audio.resume();
+      if (!sounds.has(url))
+        sounds.set(url, fetch(url).then((r) => r.arrayBuffer()).then((b) => audio.decodeAudioData(b)).catch(() => null));
+      sounds.get(url).then((buffer) => {
+        if (!buffer) return;  // missing: nothing plays, nothing stops
+        const source = audio.createBufferSource();
+        source.buffer = buffer;
+        source.connect(audio.destination);
+        source.start();
+      });
+    } catch (e) { /* never stops the game */ }
+  }
+
+  // ---- The log. ----
+  function said(text, path) {
+    // Paths 1 and 2 are the screen reader's: the log is live and interrupts. On paths 0 and 3
+    // the page's own voice speaks, so the log is quiet and nothing is heard twice.
+    const live = path === 1 || path === 2 ? 'assertive' : 'off';
+    if (log.getAttribute('aria-live') !== live) log.setAttribute('aria-live', live);
+    const line = document.createElement('p');
+    line.textContent = text;
+    log.appendChild(line);
+    if (window.tumblewickSaid.length < 100000) window.tumblewickSaid.push(text);
+    if (window.tumblewickFirstLine === undefined) window.tumblewickFirstLine = performance.now();
+    while (log.childElementCount > maxLines) log.firstElementChild.remove();
+    if (keyDownAt >= 0) {
+      window.tumblewickLatencies.push(performance.now() - keyDownAt);
+      keyDownAt = -1;
+    }
+  }
+
+  function showEnded(status, why) {
+    ended = true;
+    const box = document.getElementById('ended');
+    document.getElementById('ended-text').textContent =
+      (why ? why + '  ' : '') + 'The game has ended.' + (status ? '' : '  Your settings are kept.');
+    box.hidden = false;
+    game.setAttribute('aria-disabled', 'true');
+    const again = document.getElementById('restart');
+    again.addEventListener('click', () => location.reload());
+    again.focus();
+    settle();
+  }
+
+  window.Module = {
+    twSeed: params.has('seed') && /^[0-9]+$/.test(params.get('seed')) ? Number(params.get('seed')) : undefined,
+    twSecondCopy: false,
+    twSetTitle: (text) => { document.title = text; },
+    twSaid: said,
+    twSpeak: speak,
+    twPlaySound: playSound,
+    twPersist: persist,
+    twWait: (ms) => new Promise((resolve) => {
+      let timer = null;
+      wakeUp = () => { if (timer !== null) clearTimeout(timer); resolve(); };
+      if (ms >= 0) timer = setTimeout(() => { wakeUp = null; resolve(); }, ms);
+      idle = ms < 0;
+      settle();
+    }),
+    twMessageBox: (text, title) => openDialog(text, title, false),
+    twInputBox: (text, title) => openDialog(text, title, true),
+    twEnded: (status, why) => { persist(); showEnded(status, why); },
+    preRun: [() => {
+      FS.mkdir('/player');
+      FS.mount(IDBFS, {}, '/player');
+      addRunDependency('tumblewick-storage');
+      FS.syncfs(true, (error) => {
+        if (error) console.error('Tumblewick: the stored files could not be read', error);
+        removeRunDependency('tumblewick-storage');
+      });
+      addRunDependency('tumblewick-lock');
+      takeLock(4).then((got) => {
+        Module.twSecondCopy = !got;
+        removeRunDependency('tumblewick-lock');
+      });
+    }],
+    print: (text) => console.log(text),
+    printErr: (text) => console.error(text),
+  };
+
+  // For tests: the files in storage, as base64 by name.
+  window.tumblewickFiles = () => {
+    const out = {};
+    for (const name of FS.readdir('/player')) {
+      if (name === '.' || name === '..') continue;
+      const path = '/player/' + name;
+      if (!FS.isFile(FS.stat(path).mode)) continue;
+      const bytes = FS.readFile(path);
+      let text = '';
+      for (let i = 0; i < bytes.length; i++) text += String.fromCharCode(bytes[i]);
+      out[name] = btoa(text);
+    }
+    return out;
+  };
+})();

@@ -1,0 +1,56 @@
+// platform/web/web_platform.h: the game in a web page. The page (page.js) owns the keyboard, the
+// log the screen reader reads, the dialogs, speech synthesis, sound and storage; this side
+// queues its keys and waits for them without freezing the page.
+#pragma once
+
+#include <deque>
+#include <string>
+
+#include "platform/platform.h"
+
+namespace tw {
+
+class WebPlatform : public Platform {
+public:
+    // Where the shipped files are, and the folder kept in the browser's storage.
+    static constexpr const char* kProgramFolder = "/game";
+    static constexpr const char* kPlayerFolder = "/player";
+
+    // A key from the page, as a Windows virtual-key code and shift mask.
+    void pushKey(int code, int shift);
+
+    void attach(EventSink* sink) override { sink_ = sink; }
+    std::string title() override { return title_; }
+    void setTitle(const std::string& text) override;
+    void doEvents() override;
+    void waitEvents() override;
+    void setTimer(int intervalMs) override;
+    void said(const std::string& text, int speechmode) override;
+    void keybd_event(int vk, int flags) override;
+    void messageBox(const std::string& text, const std::string& caption) override;
+    std::string inputBox(const std::string& prompt, const std::string& caption) override;
+    bool fileExists(const std::string& path) override;
+    std::string programFolder() override { return kProgramFolder; }
+    std::string playerFolder() override { return kPlayerFolder; }
+    double secondsSinceMidnight() override;
+    bool anotherInstanceRunning() override;
+    void beforeEnd() override;
+    std::unique_ptr<Voice> createVoice() override;
+    std::unique_ptr<ScreenReaderApi> createJawsApi() override;
+    void playSound(const std::string& path) override;
+
+private:
+    struct Queued {
+        int code;
+        int shift;
+        bool synthetic;
+    };
+    EventSink* sink_ = nullptr;
+    std::string title_;
+    std::deque<Queued> queue_;
+    int syntheticMods_ = 0;
+    int interval_ = 0;
+    double deadline_ = 0;
+};
+
+}  // namespace tw

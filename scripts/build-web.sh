@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# scripts/build-web.sh: builds the game for the browser with Debian's emscripten into
+# build-web/site/: index.html, page.js, tumblewick.js, tumblewick.wasm, tumblewick.data (the word
+# list) and sounds/award.wav. Any static web server can host that folder.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/deps.sh emscripten cmake make g++ >/dev/null
+build=build-web
+log="$PWD/$build.log"
+# Debian's emscripten ships its library cache ready-made; a cache of our own cannot be set.
+unset EM_CACHE
+export NODE_PATH=/usr/share/nodejs
+{
+  emcmake cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DTW_WERROR=ON &&
+    cmake --build "$build" -j"${TW_JOBS:-$(nproc)}" --target tumblewick_site
+} >"$log" 2>&1 || { tail -40 "$log"; exit 1; }
+for f in index.html page.js tumblewick.js tumblewick.wasm tumblewick.data words.txt sounds/award.wav; do
+  [ -f "$build/site/$f" ] || { echo "missing after the build: $build/site/$f" >&2; exit 1; }
+done
+echo "Built $build/site/ (tumblewick.wasm: $(stat -c %s "$build/site/tumblewick.wasm") bytes)"
