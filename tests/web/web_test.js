@@ -169,7 +169,7 @@ const p95 = (v) => { const s = [...v].sort((x, y) => x - y); return s[Math.min(s
     check(await page.evaluate(() => document.activeElement.id === 'game'), 'Tab moved the focus out of the game');
     check(await page.evaluate(() => document.getElementById('log').getAttribute('aria-live') === 'assertive'),
       'on path 1 the log is not an assertive live region');
-    // Tab went to path 2 (Window-Eyes): the title is the window title.
+    // The page shows the window title as its own.
     check((await page.title()).length > 0, 'the page has no title');
 
     // A second tab: told, and it ends; the first plays on.
