@@ -33,10 +33,17 @@ public:
 
     const std::string& path() const { return path_; }
     std::string file(const std::string& name) const { return path_ + "/" + name; }
+    std::string operator/(const std::string& name) const { return file(name); }
     // A sub-folder, made when missing.
     std::string sub(const std::string& name) const {
         fs::create_directories(file(name));
         return file(name);
+    }
+    // Writes a file in the folder, replacing it.
+    void write(const std::string& name, std::string_view bytes) const {
+        std::ofstream out(file(name), std::ios::binary | std::ios::trunc);
+        ASSERT_TRUE(out.write(bytes.data(), static_cast<std::streamsize>(bytes.size())))
+            << "cannot write " << file(name);
     }
 
 private:

@@ -196,7 +196,7 @@ TEST(Faults, EveryFailingStepOfASaveKeepsTheOldFile) {
         EXPECT_FALSE(done.ok);
         EXPECT_EQ(done.why, "Input/output error");
         EXPECT_EQ(readBytes(folder.file("game")), step == files::Step::syncFolder ? "new" : "old");
-        EXPECT_EQ(std::distance(fs::directory_iterator(folder.path), fs::directory_iterator()), 1);
+        EXPECT_EQ(std::distance(fs::directory_iterator(folder.path()), fs::directory_iterator()), 1);
     }
     // The order of the steps: synced before the rename, the folder after it.
     std::vector<files::Step> steps;
@@ -214,12 +214,12 @@ TEST(Faults, EveryFailingStepOfASaveKeepsTheOldFile) {
 TEST(Faults, LoadingDrawsAsANewGameDoes) {
     testing::ScratchFolder folder;
     fs::copy_file(TW_GAME_DIR "/words.txt", folder.file("words.txt"));
-    testing::HeadlessGame saver(folder.path);
+    testing::HeadlessGame saver(folder.path());
     saver.form.rnd.seed(5);
     saver.form.newgame();
     ASSERT_TRUE(saver.form.savegame("g").ok);
 
-    testing::HeadlessGame loader(folder.path), fresh(folder.path);
+    testing::HeadlessGame loader(folder.path()), fresh(folder.path());
     loader.form.rnd.seed(9);
     fresh.form.rnd.seed(9);
     ASSERT_TRUE(loader.form.loadgame("g").ok);

@@ -29,23 +29,23 @@ TEST(Folders, TheProgramFolderIsHomeTheProgramsOwnOrShareBesideIt) {
 TEST(Folders, OnlyAnInstalledCopyWritesIntoThePlayerFolder) {
     ScratchFolder program, data;
     GameFolders folders;
-    ASSERT_TRUE(resolveFolders(program.path, data.file("a/b"), folders).ok);
+    ASSERT_TRUE(resolveFolders(program.path(), data.file("a/b"), folders).ok);
     EXPECT_FALSE(folders.installed);
-    EXPECT_EQ(folders.player, program.path);
+    EXPECT_EQ(folders.player, program.path());
     EXPECT_FALSE(fs::exists(data.file("a")));  // nothing made for a copy that does not need it
 
     program.write(kInstalledMarker, "installed\n");
-    ASSERT_TRUE(resolveFolders(program.path, data.file("a/b"), folders).ok);
+    ASSERT_TRUE(resolveFolders(program.path(), data.file("a/b"), folders).ok);
     EXPECT_TRUE(folders.installed);
     EXPECT_EQ(folders.player, data.file("a/b/tumblewick"));
-    EXPECT_TRUE(fs::is_directory(folders.player));                            // made, parents and all
-    EXPECT_TRUE(resolveFolders(program.path, data.file("a/b"), folders).ok);  // and found again
+    EXPECT_TRUE(fs::is_directory(folders.player));                              // made, parents and all
+    EXPECT_TRUE(resolveFolders(program.path(), data.file("a/b"), folders).ok);  // and found again
 
-    const Outcome noHome = resolveFolders(program.path, "", folders);
+    const Outcome noHome = resolveFolders(program.path(), "", folders);
     EXPECT_FALSE(noHome.ok);
     EXPECT_NE(noHome.why.find("your home folder cannot be found"), std::string::npos) << noHome.why;
     data.write("file", "x");
-    const Outcome blocked = resolveFolders(program.path, data.file("file"), folders);
+    const Outcome blocked = resolveFolders(program.path(), data.file("file"), folders);
     EXPECT_FALSE(blocked.ok);
     EXPECT_EQ(blocked.why.rfind("The folder for your games, " + data.file("file/tumblewick") + ", cannot be made: ", 0),
               0u)
@@ -55,8 +55,8 @@ TEST(Folders, OnlyAnInstalledCopyWritesIntoThePlayerFolder) {
 TEST(Folders, ThePlayerFolderTakesWhatTheGameWritesAndItsWordListWins) {
     ScratchFolder program, player;
     program.write("words.txt", "shipped\r\nlist\r\n");
-    HeadlessPlatform platform(program.path);
-    platform.player = player.path;
+    HeadlessPlatform platform(program.path());
+    platform.player = player.path();
     Form1 form(platform);
     form.newgame();
     EXPECT_EQ(form.List2, (std::vector<std::string>{"shipped", "list"}));
@@ -70,7 +70,7 @@ TEST(Folders, ThePlayerFolderTakesWhatTheGameWritesAndItsWordListWins) {
     EXPECT_TRUE(form.loadgame("kept").ok);
     // The program's folder keeps only what shipped.
     std::vector<std::string> left;
-    for (const auto& entry : fs::directory_iterator(program.path)) left.push_back(entry.path().filename().string());
+    for (const auto& entry : fs::directory_iterator(program.path())) left.push_back(entry.path().filename().string());
     EXPECT_EQ(left, (std::vector<std::string>{"words.txt"}));
 }
 

@@ -11,30 +11,13 @@
 #include <string_view>
 
 #include "game/form1.h"
+#include "tests/driver_util.h"
 #include "platform/headless/headless_platform.h"
 
 namespace tw::testing {
 
-// A fresh folder under the system temp folder, removed with everything in it at the end.
-struct ScratchFolder {
-    ScratchFolder() {
-        if (::mkdtemp(path.data()) == nullptr) ADD_FAILURE() << "mkdtemp failed for " << path;
-    }
-    ~ScratchFolder() {
-        std::error_code ec;
-        std::filesystem::remove_all(path, ec);
-    }
-    ScratchFolder(const ScratchFolder&) = delete;
-
-    std::string file(const std::string& name) const { return path + "/" + name; }
-    void write(const std::string& name, std::string_view bytes) const {
-        std::ofstream out(file(name), std::ios::binary | std::ios::trunc);
-        ASSERT_TRUE(out.write(bytes.data(), static_cast<std::streamsize>(bytes.size())))
-            << "cannot write " << file(name);
-    }
-
-    std::string path = (std::filesystem::temp_directory_path() / "tw_form_XXXXXX").string();
-};
+// The tests' one scratch folder: fresh, removed with everything in it at the end.
+using ScratchFolder = driver::TempDir;
 
 // A game on the headless platform whose program folder is `folder`; speech goes to the title path
 // and is recorded by the platform.

@@ -116,7 +116,7 @@ TEST(NewGameWords, WordsTxtLinesInFileOrderWithEveryEndMark) {
         {"caf\xE9\r\n\x80uro\r\n", {"caf\xC3\xA9", "\xE2\x82\xACuro"}},  // read as Windows-1252
     };
     ScratchFolder folder;
-    testing::HeadlessGame game(folder.path);
+    testing::HeadlessGame game(folder.path());
     Form1& f = game.form;
     // A missing list gives an empty pool and a playable game; a later game reads the list again.
     f.List2 = {"stale"};

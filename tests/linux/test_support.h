@@ -12,6 +12,8 @@
 #include <fstream>
 #include <optional>
 #include <string>
+
+#include "tests/driver_util.h"
 #include <vector>
 
 #include "platform/platform.h"
@@ -58,22 +60,8 @@ inline std::optional<Wav> readWav(const std::string& path) {
     return std::nullopt;
 }
 
-// A fresh folder under the temporary directory, removed with everything in it.
-class TempDir {
-public:
-    TempDir() {
-        if (!mkdtemp(path_.data())) std::abort();
-    }
-    ~TempDir() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-    const std::string& path() const { return path_; }
-    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-
-private:
-    std::string path_ = (std::filesystem::temp_directory_path() / "tw-linux-XXXXXX").string();
-};
+// The tests' one temporary folder.
+using TempDir = tw::driver::TempDir;
 
 // Sets or (with nullopt) removes an environment variable until the end of the scope.
 class ScopedEnv {
