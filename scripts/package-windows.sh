@@ -38,30 +38,13 @@ export WINEPREFIX="$work/wine" WINEDEBUG=-all LANG=C.UTF-8
 unset DISPLAY
 wine=/usr/lib/wine/wine64
 "$wine" wineboot -i >/dev/null 2>&1 || true
-session='key 40
-key 40
-key 13
-key 81
-key 27
-key 40
-key 40
-key 40
-key 13
-type first try
-key 40
-key 40
-key 40
-key 40
-key 13
-type first try
-key 40
-key 13'
+keys="$PWD/tests/save_and_load.keys"
 fail() { echo "FAIL: $*" >&2; exit 1; }
 played() { grep -qxF "say: Game loaded.  Press escape to enter to the game." <<<"$1" || fail "$2 did not save and load: $1"; }
 
 mkdir -p "$work/unzipped"
 unzip -q "$zip_name" -d "$work/unzipped"
-out="$(cd "$work/unzipped/Tumblewick" && "$wine" ./tumblewick.exe --headless --seed 4 <<<"$session")"
+out="$(cd "$work/unzipped/Tumblewick" && "$wine" ./tumblewick.exe --headless --seed 4 <"$keys")"
 played "$out" "the zip's program"
 for f in progress.ini lasttask.txt debuglog.txt myversion.txt "first try"; do
   [ -f "$work/unzipped/Tumblewick/$f" ] || fail "the zip's program did not keep $f beside itself"
@@ -75,7 +58,7 @@ installed="$user_dir/Local/Programs/Tumblewick"
   fail "the installer did not install into $installed: $(ls -R "$user_dir/Local" 2>&1 | head)"
 ls "$user_dir/Roaming/Microsoft/Windows/Start Menu/Programs/Tumblewick.lnk" >/dev/null || fail "no Start-menu entry"
 before="$(cd "$installed" && find . | sort)"
-out="$(cd "$work" && "$wine" "$installed/tumblewick.exe" --headless --seed 4 <<<"$session")"
+out="$(cd "$work" && "$wine" "$installed/tumblewick.exe" --headless --seed 4 <"$keys")"
 played "$out" "the installed program"
 player="$user_dir/Roaming/Tumblewick"
 for f in progress.ini lasttask.txt debuglog.txt myversion.txt "first try"; do
