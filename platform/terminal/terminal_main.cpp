@@ -21,17 +21,7 @@ int runTerminal(const TerminalOptions& options) {
         // worker threads are joined while the platform still stands.
         Form1 form(platform);
         form.seedoverride = options.seed;
-        try {
-            form.Form_Load();
-            form.Form_Activate();
-            // Only the game, the end of input or a signal ends it, all through endProcess.
-            for (;;) {
-                platform.waitEvents();
-                platform.doEvents();
-            }
-        } catch (const ProcessEnded& end) {
-            status = end.status;
-        }
+        status = form.rununtilended();
     }
     // Asked to end by a signal: end the way that signal ends a process.
     if (const int sig = TerminalPlatform::endingSignal()) {

@@ -37,14 +37,7 @@ int main() {
         tw::Form1 form(platform);
         if (const double seed = js_seed(); seed >= 0) form.seedoverride = static_cast<std::uint64_t>(seed);
         try {
-            form.Form_Load();
-            form.Form_Activate();
-            for (;;) {
-                platform.waitEvents();
-                platform.doEvents();
-            }
-        } catch (const tw::ProcessEnded& end) {
-            status = end.status;
+            status = form.rununtilended();
         } catch (const std::exception& failure) {
             // The player may have no other way to learn why the game is gone.
             status = 1;
