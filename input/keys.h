@@ -28,6 +28,9 @@ constexpr int ShiftMask = 1;
 constexpr int CtrlMask = 2;
 constexpr int AltMask = 4;
 
+// The shift-state bit a modifier key sets while it is held; 0 for other keys.
+constexpr int modifierMask(int vk) { return vk == Shift ? ShiftMask : vk == Ctrl ? CtrlMask : vk == Alt ? AltMask : 0; }
+
 // keybd_event's flags: a press, a release.
 constexpr int EventPress = 0;
 constexpr int EventRelease = 2;

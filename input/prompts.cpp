@@ -72,13 +72,8 @@ std::vector<std::string> Form1::savedgames() const {
         if (readSavedGame(bytes, *scratch, why)) found.push_back(name);
     }
     // In the order a player expects a list of names: letter case does not count.
-    auto folded = [](std::string text) {
-        for (char& c : text)
-            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-        return text;
-    };
     std::stable_sort(found.begin(), found.end(),
-                     [&](const std::string& a, const std::string& b) { return folded(a) < folded(b); });
+                     [](const std::string& a, const std::string& b) { return ucase(a) < ucase(b); });
     return found;
 }
 

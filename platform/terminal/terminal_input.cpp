@@ -138,7 +138,7 @@ void TerminalPlatform::setTimer(int intervalMs) {
 void TerminalPlatform::keybd_event(int vk, int flags) {
     // Flag 2 is a release. No screen reader here listens for the chord: the presses come back to
     // the game's own window, after whatever was typed before them.
-    int bit = vk == key::Shift ? key::ShiftMask : vk == key::Ctrl ? key::CtrlMask : vk == key::Alt ? key::AltMask : 0;
+    const int bit = key::modifierMask(vk);
     if (flags & 2) {
         syntheticMods_ &= ~bit;
         return;

@@ -100,10 +100,7 @@ void WebPlatform::said(const std::string& text, int speechmode) { js_said(text.c
 
 void WebPlatform::keybd_event(int vk, int flags) {
     // The chord comes back to the game's own page as keys, after what was typed before it.
-    const int bit = vk == key::Shift  ? key::ShiftMask
-                    : vk == key::Ctrl ? key::CtrlMask
-                    : vk == key::Alt  ? key::AltMask
-                                      : 0;
+    const int bit = key::modifierMask(vk);
     if (flags & key::EventRelease) {
         syntheticMods_ &= ~bit;
         return;
