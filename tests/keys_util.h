@@ -5,8 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <algorithm>
 #include <functional>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -39,13 +41,56 @@ public:
     }
 };
 
-// The key a character of a key string stands for: letters and digits themselves; v ^ < > the
-// arrows, e Enter, x Escape, t Tab, + - Page Up and Down, c Ctrl, s Shift, a Alt, # 233, ` grave.
-inline int keyCode(char c) {
-    const int codes[] = {key::Down,   key::Up,       key::Left, key::Right, key::Enter, key::Escape, key::Tab,
-                         key::PageUp, key::PageDown, key::Ctrl, key::Shift, key::Alt,   233,         key::Grave};
-    const auto at = std::string("v^<>ext+-csa#`").find(c);
-    return at == std::string::npos ? c : codes[at];
+struct Press {
+    int code, shift;
+};
+
+// Reads a key string: keys with blanks between them. A key is a letter or digit ("Q", "1"), or a
+// name: Down Up Left Right Enter Escape Tab PageUp PageDown Ctrl Shift Alt Grave Oem233. A run of
+// letters and digits is those keys one after another ("1WA" is 1, W, A). "Shift+", "Ctrl+" and
+// "Alt+" before a key hold that modifier for it ("Ctrl+Alt+Grave"). Anything else fails the test.
+inline std::vector<Press> keyPresses(const std::string& keys) {
+    static const std::vector<std::pair<std::string, int>> names = {
+        {"Down", key::Down},         {"Up", key::Up},         {"Left", key::Left},   {"Right", key::Right},
+        {"Enter", key::Enter},       {"Escape", key::Escape}, {"Tab", key::Tab},     {"PageUp", key::PageUp},
+        {"PageDown", key::PageDown}, {"Ctrl", key::Ctrl},     {"Shift", key::Shift}, {"Alt", key::Alt},
+        {"Grave", key::Grave},       {"Oem233", key::Oem233}};
+    static const std::vector<std::pair<std::string, int>> modifiers = {
+        {"Shift+", key::ShiftMask}, {"Ctrl+", key::CtrlMask}, {"Alt+", key::AltMask}};
+    std::vector<Press> presses;
+    std::istringstream words(keys);
+    for (std::string word; words >> word;) {
+        int shift = 0;
+        for (bool more = true; more;) {
+            more = false;
+            for (const auto& [prefix, mask] : modifiers)
+                if (word.size() > prefix.size() && word.starts_with(prefix)) {
+                    shift |= mask;
+                    word.erase(0, prefix.size());
+                    more = true;
+                }
+        }
+        const auto named = std::ranges::find(names, word, &std::pair<std::string, int>::first);
+        if (named != names.end()) {
+            presses.push_back({named->second, shift});
+            continue;
+        }
+        const bool run =
+            std::ranges::all_of(word, [](char c) { return (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'); });
+        if (!run || (shift != 0 && word.size() != 1)) {
+            ADD_FAILURE() << "no such key in a key string: " << word;
+            continue;
+        }
+        for (char c : word) presses.push_back({c, shift});
+    }
+    return presses;
+}
+
+// The key string that presses one key n times.
+inline std::string times(int n, const std::string& key) {
+    std::string keys;
+    for (int i = 0; i < n; ++i) keys += (i ? " " : "") + key;
+    return keys;
 }
 
 inline int itemIndex(const GameState& g, const std::string& name) {
@@ -76,20 +121,13 @@ protected:
         for (platform->doEvents(); !platform->idle(); platform->doEvents()) platform->waitEvents();
     }
 
-    // Types a key string (see keyCode; spaces skipped; * % & before a key hold Shift, Ctrl, Alt),
-    // letting each key and its waits run to the end; returns everything said (or "<nothing said>"),
-    // and with boxes the input boxes shown ("input: caption | prompt").
+    // Types a key string (see keyPresses), letting each key and its waits run to the end; returns
+    // everything said (or "<nothing said>"), and with boxes the input boxes shown ("input: caption | prompt").
     Texts type(const std::string& keys, bool boxes = false) {
         const std::size_t from = platform->events.size();
-        int shift = 0;
-        for (char c : keys) {
-            if (c == '*' || c == '%' || c == '&') {
-                shift |= c == '*' ? key::ShiftMask : c == '%' ? key::CtrlMask : key::AltMask;
-            } else if (c != ' ') {
-                platform->queueKey(keyCode(c), shift);
-                run();
-                shift = 0;
-            }
+        for (const Press& press : keyPresses(keys)) {
+            platform->queueKey(press.code, press.shift);
+            run();
         }
         Texts said;
         for (std::size_t i = from; i < platform->events.size(); ++i)
@@ -99,7 +137,8 @@ protected:
     }
     // Main menu: How to play, Play the game; the game starts in the house.
     void startGame() {
-        ASSERT_EQ(type("vve").back(), "You have arrived at Dorvel's house.  Press Q, to hear your first task.");
+        ASSERT_EQ(type("Down Down Enter").back(),
+                  "You have arrived at Dorvel's house.  Press Q, to hear your first task.");
     }
     // The task: the glass jar (in the hand at the start) to the living room floor, where the toy
     // mouse is then chosen, so that Enter completes it.

@@ -18,7 +18,7 @@ enum Start { Fresh, InHouse, Ending };
 
 struct Row {
     Start start;
-    std::string keys;  // see keyCode
+    std::string keys;  // see keyPresses
     Texts said;
     int menu, menupos;
 };
@@ -31,50 +31,58 @@ TEST_F(MenuTest, KeysAndWhatTheySay) {
                       ret = "Return to the main menu.";
     const std::vector<Row> rows = {
         // Nothing chosen: Down and Right give the first entry, Enter names it, any other key the last.
-        {Fresh, ">", {how}, 1, 1},
-        {Fresh, "e", {how}, 1, 1},
-        {Fresh, "^", {exit}, 1, 5},
+        {Fresh, "Right", {how}, 1, 1},
+        {Fresh, "Enter", {how}, 1, 1},
+        {Fresh, "Up", {exit}, 1, 5},
         {Fresh, "K", {exit}, 1, 5},
         // With no game the arrows step over the save entry, and Escape only names the entry.
         {Fresh,
-         "vvvvvv>^><<^^^x",
+         "Down Down Down Down Down Down Right Up Right Left Left Up Up Up Escape",
          {how, play, load, exit, how, play, load, play, load, play, how, exit, load, play, play},
          1,
          2},
         // With a game: Escape opens the main menu, the save entry is there, Escape closes the menu.
         {InHouse,
-         "xvvvvvv^^^^x",
+         "Escape Down Down Down Down Down Down Up Up Up Up Escape",
          {"Main menu", how, play, save, load, exit, how, exit, load, save, play, "Menu closed"},
          0,
          0},
         // How to play: the pages in order and around; Enter or a letter repeats a page.
         {Fresh,
-         "ve" + std::string(15, 'v'),
+         "Down Enter " + times(15, "Down"),
          {how, info, H(1), H(2), H(3), H(4), H(5), H(6), H(7), H(8), H(9), H(10), H(11), H(12), H(13), prev, H(1)},
          2,
          1},
-        {Fresh, "ve^^<>eQve", {how, info, prev, H(13), H(12), H(13), H(13), H(13), prev, "Main menu"}, 1, 0},
-        {Fresh, "eee", {how, info, H(1)}, 2, 1},
-        {Fresh, "vevx", {how, info, H(1), "Main menu"}, 1, 0},
-        {InHouse, "xvevx", {"Main menu", how, info, H(1), "Menu closed"}, 0, 0},
+        {Fresh,
+         "Down Enter Up Up Left Right Enter Q Down Enter",
+         {how, info, prev, H(13), H(12), H(13), H(13), H(13), prev, "Main menu"},
+         1,
+         0},
+        {Fresh, "Enter Enter Enter", {how, info, H(1)}, 2, 1},
+        {Fresh, "Down Enter Down Escape", {how, info, H(1), "Main menu"}, 1, 0},
+        {InHouse, "Escape Down Enter Down Escape", {"Main menu", how, info, H(1), "Menu closed"}, 0, 0},
         // The ending story from no entry, around, and back to the main menu or the house.
-        {Ending, "^v^^e>e", {ret, E(1), ret, E(9), E(9), ret, "Main menu"}, 1, 0},
-        {Ending, "Bvx", {ret, E(1), "Menu closed"}, 0, 0},
+        {Ending, "Up Down Up Up Enter Right Enter", {ret, E(1), ret, E(9), E(9), ret, "Main menu"}, 1, 0},
+        {Ending, "B Down Escape", {ret, E(1), "Menu closed"}, 0, 0},
         // The rate keys speak the rate, then the entry again; in the house only the rate.
-        {Fresh, "vv+--", {how, play, "Sapi faster.", play, "Sapi slower.", play, "Sapi slower.", play}, 1, 2},
-        {Fresh, "+", {"Sapi faster.", exit}, 1, 5},
-        {Fresh, "vevv+", {how, info, H(1), H(2), "Sapi faster.", H(2)}, 2, 2},
-        {InHouse, "+-", {"Sapi faster.", "Sapi slower."}, 0, 0},
+        {Fresh,
+         "Down Down PageUp PageDown PageDown",
+         {how, play, "Sapi faster.", play, "Sapi slower.", play, "Sapi slower.", play},
+         1,
+         2},
+        {Fresh, "PageUp", {"Sapi faster.", exit}, 1, 5},
+        {Fresh, "Down Enter Down Down PageUp", {how, info, H(1), H(2), "Sapi faster.", H(2)}, 2, 2},
+        {InHouse, "PageUp PageDown", {"Sapi faster.", "Sapi slower."}, 0, 0},
         // Tab cycles the speech paths; with no screen reader answering the fourth falls back to the voice.
         {Fresh,
-         "tttv",
+         "Tab Tab Tab Down",
          {"Window eyes support", "Jaws does not seem to be responding, Sapi on.", "Screen reader", how},
          1,
          1},
         // Shift, Alt and 233 do nothing anywhere; Ctrl only silences.
-        {Fresh, "sa#*s%a&#c", {""}, 1, 0},
-        {InHouse, "sa#*s%a&#c%c", {"", ""}, 0, 0},
-        {Ending, "vsa#c", {E(1), ""}, 3, 1},
+        {Fresh, "Shift Alt Oem233 Shift+Shift Ctrl+Alt Alt+Oem233 Ctrl", {""}, 1, 0},
+        {InHouse, "Shift Alt Oem233 Shift+Shift Ctrl+Alt Alt+Oem233 Ctrl Ctrl+Ctrl", {"", ""}, 0, 0},
+        {Ending, "Down Shift Alt Oem233 Ctrl", {E(1), ""}, 3, 1},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE("keys " + row.keys + " from start " + std::to_string(row.start));
@@ -84,8 +92,9 @@ TEST_F(MenuTest, KeysAndWhatTheySay) {
         const int rate = form->sapivoice->Rate();
         EXPECT_EQ(type(row.keys), row.said);
         EXPECT_EQ(std::make_pair(form->menu, form->menupos), std::make_pair(row.menu, row.menupos));
-        EXPECT_EQ(form->sapivoice->Rate(),
-                  rate + std::ranges::count(row.keys, '+') - std::ranges::count(row.keys, '-'));
+        const auto presses = keyPresses(row.keys);
+        EXPECT_EQ(form->sapivoice->Rate(), rate + std::ranges::count(presses, key::PageUp, &Press::code) -
+                                               std::ranges::count(presses, key::PageDown, &Press::code));
         if (HasFatalFailure()) return;
     }
 }

@@ -37,7 +37,7 @@ protected:
 };
 
 struct Row {
-    std::string keys;  // see keyCode
+    std::string keys;  // see keyPresses
     Texts said;
     int room, spot;
     std::string item;  // the chosen item; "" for none
@@ -46,9 +46,13 @@ struct Row {
 TEST_F(PlayKeysTest, HouseKeysAndWhatTheySay) {
     const std::vector<Row> rows = {
         // Room keys, 0 the tenth; a room key forgets spot and item, with or without Shift.
-        {"1WA30*1", {kLiving, kFloor, kMouse, "You're in Kitchen.", "You're in Computer room.", kLiving}, 1, 0, ""},
+        {"1WA30 Shift+1",
+         {kLiving, kFloor, kMouse, "You're in Kitchen.", "You're in Computer room.", kLiving},
+         1,
+         0,
+         ""},
         // Spot keys; past the room's spots an empty answer that keeps spot and item; Ctrl+W is W.
-        {"1WERA TYUI e%W",
+        {"1WERA TYUI Enter Ctrl+W",
          {kLiving, kFloor, "You look on the sofa, in the Living room", "You look under the TV, in the Living room",
           "You see the cable box under the TV.", "", "", "", "",
           "You have set the glass jar down under the TV, and picked up the cable box.", kFloor},
@@ -56,7 +60,7 @@ TEST_F(PlayKeysTest, HouseKeysAndWhatTheySay) {
          1,
          ""},
         // Item keys; past the spot's items, or with no spot, an empty answer that keeps the choice; Shift+A is A.
-        {"9AWASDFe*A",
+        {"9AWASDF Enter Shift+A",
          {"You're in Laundry room.", "", "You look on the shelf, in the Laundry room",
           "You see the laundry detergent on the shelf.", "You see the old keyboards on the shelf.",
           "You see the paint can on the shelf.", "",
@@ -66,7 +70,7 @@ TEST_F(PlayKeysTest, HouseKeysAndWhatTheySay) {
          1,
          "glass jar"},
         // Enter needs a spot and an item, exchanges them, and a second time changes them back.
-        {"1eWeAeeC",
+        {"1 Enter W Enter A Enter Enter C",
          {kLiving, "Pick a spot in this room first.", kFloor, "Pick an item to swap with first.", kMouse, kJarForMouse,
           "You have set the toy mouse down on the floor, and picked up the glass jar.",
           "You are holding the glass jar."},
@@ -75,7 +79,7 @@ TEST_F(PlayKeysTest, HouseKeysAndWhatTheySay) {
          "toy mouse"},
         // A spot's items come in the order of the item list; a room key forgets the spot; the hand follows the
         // exchanges.
-        {"1WSeASD 2eEeCZ",
+        {"1WS Enter ASD 2 Enter E Enter CZ",
          {kLiving, kFloor, kBox, "You have set the glass jar down on the floor, and picked up the cardboard box.",
           "You see the glass jar on the floor.", kMouse, "", "You're in Dining room.",
           "Pick a spot in this room first.", "You look on the table, in the Dining room",
@@ -95,7 +99,7 @@ TEST_F(PlayKeysTest, HouseKeysAndWhatTheySay) {
          0,
          ""},
         // The jump key: only Ctrl+grave, silently to the task's place; the item stays chosen.
-        {"1WS `*`%*`&`%&`X %`X",
+        {"1WS Grave Shift+Grave Ctrl+Shift+Grave Alt+Grave Ctrl+Alt+Grave X Ctrl+Grave X",
          {kLiving, kFloor, kBox, "You are in the Living room.", "You are upstairs in the Family room."},
          8,
          3,
@@ -116,7 +120,7 @@ TEST_F(PlayKeysTest, CompletingATask) {
     readyJarTask();
     EXPECT_FALSE(form->besttasks.has_value());
     const Texts wordsBefore = form->List2;
-    const Texts said = type("e");
+    const Texts said = type("Enter");
     const std::string from = form->swapfrom[1], to = form->swapto[1];
     const std::string pair = "The word, " + from + ", will now be replaced with, " + to + ".  ";
     EXPECT_EQ(said,
@@ -138,7 +142,7 @@ TEST_F(PlayKeysTest, TheFortiethTaskWinsAndQAfterTheWinOpensTheEndingAgain) {
     Random twin = form->rnd;
     const std::size_t mark = platform->timeline.size();
     const double t0 = platform->nowMs();
-    EXPECT_EQ(type("e"), (Texts{kJarForMouse, kWin}));
+    EXPECT_EQ(type("Enter"), (Texts{kJarForMouse, kWin}));
     EXPECT_EQ(platform->timeline.back().first, t0 + 3000);  // after the chime and the wait, like any task
     EXPECT_EQ(platform->timeline.size(), mark + 3);
     EXPECT_EQ((std::array<int, 4>{form->questsdone, *form->besttasks, form->menu, form->menupos}),
@@ -148,12 +152,13 @@ TEST_F(PlayKeysTest, TheFortiethTaskWinsAndQAfterTheWinOpensTheEndingAgain) {
               std::make_tuple(questtext, swapcount, twin.next()));
 
     // Q after the win opens the ending again and writes no task; arrows in the house are no menu keys.
-    EXPECT_EQ(type("xvQB"), (Texts{"Menu closed", kWin, "Return to the main menu."}));
+    EXPECT_EQ(type("Escape Down QB"), (Texts{"Menu closed", kWin, "Return to the main menu."}));
     EXPECT_FALSE(driver::exists(home.file("lasttask.txt")));
     // Taking the item off its place and back counts once more and wins once more.
-    EXPECT_EQ(type("xBee"), (Texts{"Menu closed", "You have completed 40 tasks.",
-                                   "You have set the toy mouse down on the floor, and picked up the glass jar.",
-                                   kJarForMouse, kWin}));
+    EXPECT_EQ(
+        type("Escape B Enter Enter"),
+        (Texts{"Menu closed", "You have completed 40 tasks.",
+               "You have set the toy mouse down on the floor, and picked up the glass jar.", kJarForMouse, kWin}));
     EXPECT_EQ((std::array<int, 4>{form->questsdone, *form->besttasks, form->menu, form->swapcount}),
               (std::array<int, 4>{41, 41, 3, swapcount}));
 }
@@ -182,7 +187,7 @@ TEST_F(PlayKeysTest, KeysDuringTheWaitsRunAfterTheFlowInOrderButCtrlAtOnce) {
     platform->onSay = [&](const std::string& text) {
         if (text == "You have completed 1 task.") form->swapit(heard = task = form->questtext);
     };
-    type("e");
+    type("Enter");
     // The held Q speaks the next task through the new pair, and writes it; the held Enter completes that task, and
     // its own flow runs the last held key only once it is over.
     const std::vector<std::pair<double, std::string>> expected = {

@@ -22,7 +22,7 @@ protected:
     Texts enter(const std::string& keys, const std::string& name) {
         type(keys);
         platform->inputAnswer = [name](const std::string&, const std::string&) { return name; };
-        return type("e", true);
+        return type("Enter", true);
     }
     std::set<std::string> homeEntries() const {
         std::set<std::string> names;
@@ -36,17 +36,17 @@ TEST_F(PromptTest, PromptTextsAndCanceling) {
                       load = "input: Load game | Type the file name you wish to load.  Leave blank to cancel.";
     // The spoken prompt only on the game's own voice (path 0).
     form->speechmode = 0;
-    EXPECT_EQ(enter("xvvv", ""),
+    EXPECT_EQ(enter("Escape Down Down Down", ""),
               (Texts{"Type the file name you wish to save to, and press Enter.  Leave blank to cancel.", save,
                      "Save canceled."}));
     // Before the load question, which saved games there are; on the voice in the same sentence.
     const std::string none = "There are no saved games yet.";
-    EXPECT_EQ(enter("v", ""),
+    EXPECT_EQ(enter("Down", ""),
               (Texts{none + "  Type the file name you wish to load, and press Enter.  Leave blank to cancel.", load,
                      "Load canceled."}));
     form->speechmode = 1;
-    EXPECT_EQ(enter("^", ""), (Texts{save, "Save canceled."}));
-    EXPECT_EQ(enter("v", ""), (Texts{none, load, "Load canceled."}));
+    EXPECT_EQ(enter("Up", ""), (Texts{save, "Save canceled."}));
+    EXPECT_EQ(enter("Down", ""), (Texts{none, load, "Load canceled."}));
     EXPECT_EQ(enter("", "nosuchgame"), (Texts{none, load, "That file cannot be found within the game's directory."}));
     EXPECT_EQ(form->menupos, 4);
     EXPECT_EQ(homeEntries(), (std::set<std::string>{"debuglog.txt", "myversion.txt", "words.txt"}));
@@ -59,16 +59,17 @@ TEST_F(PromptTest, SavingLoadingAndWhatChangesNothing) {
     fs::create_directories(home.file("mysave"));
     driver::writeBytes(home.file("mysave/inside"), "keep");
     readyJarTask();
-    ASSERT_EQ(type("e8EA").size(), 5u);
+    ASSERT_EQ(type("Enter 8EA").size(), 5u);
     const auto saved = std::make_unique<GameState>(*form);
-    EXPECT_EQ(enter("xvvv", "good").back(), "Game saved as good.  Press escape to return to the game.");
+    EXPECT_EQ(enter("Escape Down Down Down", "good").back(),
+              "Game saved as good.  Press escape to return to the game.");
     EXPECT_EQ(form->menupos, 0);
     const std::string good = driver::readBytes(home.file("good")).value_or("");
     const std::vector<std::pair<std::string, std::string>> damaged = {
         {"junk", "junk\r\n"}, {"empty", ""}, {"extra", good + "more\r\n"}, {"half", good.substr(0, good.size() / 2)}};
     for (const auto& [name, bytes] : damaged) driver::writeBytes(home.file(name), bytes);
     // Another game is in progress when the names and files are tried.
-    type("vve5xvvv");
+    type("Down Down Enter 5 Escape Down Down Down");
     const auto entries = homeEntries();
     const std::string words = driver::readBytes(home.file("words.txt")).value_or("");
     const auto before = std::make_unique<GameState>(*form);
@@ -93,7 +94,7 @@ TEST_F(PromptTest, SavingLoadingAndWhatChangesNothing) {
     EXPECT_TRUE(failed.starts_with("The game could not be saved as mysave.  The file cannot be written: ")) << failed;
     EXPECT_TRUE(failed.ends_with(".  Nothing was written.")) << failed;
     EXPECT_EQ(form->menupos, 3);
-    type("v");
+    type("Down");
     for (const auto& name : refused) EXPECT_EQ(enter("", name).back(), unusable) << "load " << name;
     const Texts reasons = {"the file ends too early", "the file is empty", "the file goes on after the end of the game",
                            ""};
@@ -112,11 +113,12 @@ TEST_F(PromptTest, SavingLoadingAndWhatChangesNothing) {
     EXPECT_EQ(driver::readBytes(home.file("mysave/inside")).value_or(""), "keep");
     EXPECT_FALSE(driver::exists(fs::path(home.path()).parent_path().string() + "/" + outside) ||
                  driver::exists("/" + outside));
-    EXPECT_EQ(type("xXB"), (Texts{"Menu closed", "You are in the Bathroom.", "You have not completed any tasks yet."}));
+    EXPECT_EQ(type("Escape XB"),
+              (Texts{"Menu closed", "You are in the Bathroom.", "You have not completed any tasks yet."}));
     // Loading the good file brings the saved game back, field by field, and play goes on.
-    EXPECT_EQ(enter("x^^", "good").back(), "Game loaded.  Press escape to enter to the game.");
+    EXPECT_EQ(enter("Escape Up Up", "good").back(), "Game loaded.  Press escape to enter to the game.");
     EXPECT_TRUE(sameGame(*form, *saved));
-    EXPECT_EQ(type("xXB"),
+    EXPECT_EQ(type("Escape XB"),
               (Texts{"Menu closed", "You are upstairs in the Family room.", "You have completed 1 task."}));
 }
 
@@ -151,20 +153,21 @@ TEST_F(PromptTest, NamesOtherSystemsCanHoldStillSaveAndLoad) {
 TEST_F(PromptTest, AGameWithoutItsWordList) {
     startSession(false);
     EXPECT_EQ(
-        type("vve"),
+        type("Down Down Enter"),
         (Texts{"How to play", "Play the game", "You have arrived at Dorvel's house.  Press Q, to hear your first task.",
                "The word list, words.txt, could not be read, so Dorvel's words will not change in this game.  "
                "Press Q, to hear your first task."}));
     // A task completes, with no new pair.
     readyJarTask();
-    EXPECT_EQ(type("eV"),
+    EXPECT_EQ(type("Enter V"),
               (Texts{"You have set the glass jar down on the floor, and picked up the toy mouse.",
                      "You have completed "
                      "your first task.  Dorvel's words stay as they were.  Press Q, to hear your next task.",
                      "No swaps yet."}));
     // The list back in place: the next game has it, and says nothing about it.
     fs::copy_file(TW_GAME_DIR "/words.txt", home.file("words.txt"));
-    EXPECT_EQ(type("xvve").back(), "You have arrived at Dorvel's house.  Press Q, to hear your first task.");
+    EXPECT_EQ(type("Escape Down Down Enter").back(),
+              "You have arrived at Dorvel's house.  Press Q, to hear your first task.");
     EXPECT_FALSE(form->List2.empty());
 }
 
