@@ -8,7 +8,7 @@ std::string Form1::programpath(const std::string& name) const { return platform.
 
 std::string Form1::shippedpath(const std::string& name) const { return platform.programFolder() + "/" + name; }
 
-FileResult Form1::saveprogress() {
+Outcome Form1::saveprogress() {
     const std::vector<std::string> lines = {
         valueText(speechmode),
         valueText(sapivoice ? sapivoice->Rate() : kDefaultRate),
@@ -18,14 +18,15 @@ FileResult Form1::saveprogress() {
     return files::replace(programpath("progress.ini"), joinLines(lines));
 }
 
-std::optional<std::string> Form1::readprogress() {
+Outcome Form1::readprogress() {
     const std::string path = programpath("progress.ini");
-    if (!platform.fileExists(path)) return std::nullopt;
+    if (!platform.fileExists(path)) return {};
     const auto lines = readTextFile(path, kMaxSettingsBytes, kMaxSettingsLines);
-    if (!lines) return "progress.ini cannot be opened; the default settings are used";
-    if (lines->size() < 3) return "progress.ini has fewer than three lines; the default settings are used";
+    if (!lines) return Outcome::failed("progress.ini cannot be opened; the default settings are used");
+    if (lines->size() < 3)
+        return Outcome::failed("progress.ini has fewer than three lines; the default settings are used");
     const auto rate = fieldNumber(readField((*lines)[1]));
-    if (!rate) return "line 2 of progress.ini is not a number; the default settings are used";
+    if (!rate) return Outcome::failed("line 2 of progress.ini is not a number; the default settings are used");
 
     // A path the game does not know would make every message silent: keep the title path.
     const auto mode = fieldNumber(readField((*lines)[0]));
@@ -34,7 +35,7 @@ std::optional<std::string> Form1::readprogress() {
     if (*rate >= -1000 && *rate <= 1000) sapivoice->setRate(static_cast<int>(*rate));
     const auto best = fieldNumber(readField((*lines)[2]));
     if (best && *best >= 0 && *best <= kMaxTasksDone) besttasks = static_cast<int>(*best);
-    return std::nullopt;
+    return {};
 }
 
 }  // namespace tw

@@ -86,7 +86,7 @@ void Form1::Form_Load() {
         menu = 1;
         menupos = 0;
         log.line("Loading settings/progress");
-        if (auto problem = readprogress()) log.line("error: " + *problem);
+        if (const Outcome read = readprogress(); !read.ok) log.line("error: " + read.why);
         log.line("Startup finished.");
         log.close();
         List1.clear();

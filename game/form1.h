@@ -86,9 +86,6 @@ private:
     int interval_ = 0;
 };
 
-// What a save or a load did; why says what went wrong when ok is false.
-using FileResult = Outcome;
-
 class Form1 : public GameState, public EventSink {
 public:
     explicit Form1(Platform& platform);
@@ -113,9 +110,9 @@ public:
     bool wordsok = true;
 
     // Operations.
-    FileResult saveprogress();
-    FileResult savegame(const std::string& tempm);
-    FileResult loadgame(const std::string& tempm);
+    Outcome saveprogress();
+    Outcome savegame(const std::string& tempm);
+    Outcome loadgame(const std::string& tempm);
     void sayit(const std::string& tempm);
     void hold(double seconds);
     void newgame();
@@ -151,8 +148,8 @@ public:
     // The saved games in the player folder, by name, sorted; and the sentence that lists them.
     std::vector<std::string> savedgames() const;
     std::string savedgamestext() const;
-    // Reads progress.ini; says what was wrong when it could not be read.
-    std::optional<std::string> readprogress();
+    // Reads progress.ini; a missing file is no failure, and the defaults stay.
+    Outcome readprogress();
     void setwindowtitle(const std::string& text);
     // "Tumblewick (v0.6b), by Dorvel", or without the author.
     std::string titletext(bool withAuthor) const;

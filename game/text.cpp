@@ -187,18 +187,6 @@ std::size_t lineCountBound(std::string_view bytes) {
            1;
 }
 
-bool readFileBytes(const std::string& path, std::string& bytes) {
-    return files::readAll(path, bytes, kMaxAnyFileBytes).ok;
-}
-
-bool writeFileBytes(const std::string& path, std::string_view bytes) { return files::writeFresh(path, bytes).ok; }
-
-bool replaceFileBytes(const std::string& path, std::string_view bytes, std::string& why) {
-    const Outcome done = files::replace(path, bytes);
-    why = done.why;
-    return done.ok;
-}
-
 std::optional<std::vector<std::string>> readTextFile(const std::string& path, std::size_t maxBytes,
                                                      std::size_t maxLines) {
     std::string bytes;
@@ -207,10 +195,6 @@ std::optional<std::vector<std::string>> readTextFile(const std::string& path, st
     std::vector<std::string> lines = splitLines(bytes);
     for (auto& line : lines) line = cp1252ToUtf8(line);
     return lines;
-}
-
-bool writeTextFile(const std::string& path, const std::vector<std::string>& lines) {
-    return writeFileBytes(path, joinLines(lines));
 }
 
 }  // namespace tw

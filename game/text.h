@@ -48,17 +48,9 @@ constexpr std::size_t kMaxAnyFileBytes = 64 * 1024 * 1024;
 // At least the number of lines splitLines would make of bytes, counted without making them.
 std::size_t lineCountBound(std::string_view bytes);
 
-// Whole-file reads and writes of raw bytes. The reader says false when the file cannot be read.
-bool readFileBytes(const std::string& path, std::string& bytes);
-// Replaces whatever is at path, a link included, with a new file.
-bool writeFileBytes(const std::string& path, std::string_view bytes);
-// Writes beside the target and renames over it, so a failed write leaves the old file whole.
-bool replaceFileBytes(const std::string& path, std::string_view bytes, std::string& why);
-
 // The game's text files: lines decoded from Windows-1252; nullopt when unreadable or larger
 // than the bounds given.
 std::optional<std::vector<std::string>> readTextFile(const std::string& path, std::size_t maxBytes = kMaxWordListBytes,
                                                      std::size_t maxLines = kMaxWordListLines);
-bool writeTextFile(const std::string& path, const std::vector<std::string>& lines);
 
 }  // namespace tw

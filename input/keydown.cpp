@@ -158,7 +158,7 @@ void Form1::playgame() {
 }
 
 void Form1::exitgame() {
-    const FileResult saved = saveprogress();
+    const Outcome saved = saveprogress();
     if (!saved.ok) {
         // The player would otherwise believe the new settings kept; the wait lets it be heard.
         std::string why = saved.why;

@@ -68,8 +68,7 @@ std::vector<std::string> Form1::savedgames() const {
         if (!files::readAll(folder + "/" + name, bytes, kMaxSaveBytes).ok) continue;
         if (lineCountBound(bytes) > kMaxSaveLines + 1) continue;
         auto scratch = std::make_unique<GameState>();
-        std::string why;
-        if (readSavedGame(bytes, *scratch, why)) found.push_back(name);
+        if (readSavedGame(bytes, *scratch).ok) found.push_back(name);
     }
     // In the order a player expects a list of names: letter case does not count.
     std::stable_sort(found.begin(), found.end(),
@@ -98,7 +97,7 @@ void Form1::saveprompt() {
         sayit(kUnusable);
         return;
     }
-    const FileResult result = savegame(name);
+    const Outcome result = savegame(name);
     if (!result.ok) {
         std::string why = result.why;
         if (!why.empty() && why[0] >= 'a' && why[0] <= 'z') why[0] = static_cast<char>(why[0] - 'a' + 'A');
@@ -132,7 +131,7 @@ void Form1::loadprompt() {
         sayit("That file cannot be found within the game's directory.");
         return;
     }
-    const FileResult result = loadgame(name);
+    const Outcome result = loadgame(name);
     if (!result.ok) {
         sayit("That file could not be loaded: " + result.why + ".  Nothing has changed.");
         return;

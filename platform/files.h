@@ -10,7 +10,10 @@
 
 namespace tw {
 
-// What an operation did: ok, or why it failed in words a player can hear.
+// What an operation did: ok, or why it failed in words a player can hear. Every failure the
+// game goes on from (a file, a save, a load, the settings) comes back as an Outcome. A failure
+// the program cannot go on from (a platform service missing, no folder to write in) is thrown,
+// and the front end's start reports it once.
 struct Outcome {
     bool ok = true;
     std::string why;

@@ -143,11 +143,8 @@ void checkPlayable(const GameState& g) {
 
 }  // namespace
 
-bool readSavedGame(std::string_view bytes, GameState& out, std::string& why) {
-    if (bytes.empty()) {
-        why = "the file is empty";
-        return false;
-    }
+Outcome readSavedGame(std::string_view bytes, GameState& out) {
+    if (bytes.empty()) return Outcome::failed("the file is empty");
     std::vector<std::string> lines = splitLines(bytes);
     for (auto& line : lines) line = cp1252ToUtf8(line);
     LineReader in(std::move(lines));
@@ -155,31 +152,30 @@ bool readSavedGame(std::string_view bytes, GameState& out, std::string& why) {
         readInto(in, out);
         checkPlayable(out);
     } catch (const Damaged& fault) {
-        why = fault.why;
-        return false;
+        return Outcome::failed(fault.why);
     }
-    return true;
+    return {};
 }
 
-FileResult Form1::loadgame(const std::string& tempm) {
-    if (tempm.empty()) return {false, "no name was given"};
+Outcome Form1::loadgame(const std::string& tempm) {
+    if (tempm.empty()) return Outcome::failed("no name was given");
     const std::string path = programpath(tempm);
-    if (files::isFolder(path)) return {false, "that name is a folder, not a saved game"};
-    if (!files::exists(path)) return {false, "there is no saved game of that name"};
+    if (files::isFolder(path)) return Outcome::failed("that name is a folder, not a saved game");
+    if (!files::exists(path)) return Outcome::failed("there is no saved game of that name");
     std::string bytes;
     const Outcome read = files::readAll(path, bytes, kMaxSaveBytes);
-    if (!read.ok) return {false, "the file cannot be read: " + read.why};
-    if (lineCountBound(bytes) > kMaxSaveLines + 1) return {false, "the file has too many lines for a saved game"};
+    if (!read.ok) return Outcome::failed("the file cannot be read: " + read.why);
+    if (lineCountBound(bytes) > kMaxSaveLines + 1)
+        return Outcome::failed("the file has too many lines for a saved game");
 
     // The file goes into a scratch state first, so a damaged one leaves the game as it was.
     auto scratch = std::make_unique<GameState>();
-    std::string why;
-    if (!readSavedGame(bytes, *scratch, why)) return {false, why};
+    if (const Outcome read = readSavedGame(bytes, *scratch); !read.ok) return read;
     // A fresh house first, as every load builds one, so the random draws after a load are the
     // same as the design's; the file then replaces all of it.
     newgame();
     static_cast<GameState&>(*this) = std::move(*scratch);
-    return {true, ""};
+    return {};
 }
 
 }  // namespace tw

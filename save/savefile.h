@@ -8,12 +8,13 @@
 
 namespace tw {
 
-// Every byte of a saved game holding state. False, with why, when a count lies outside its
-// array, since writing it would read past the array.
-bool savedGameBytes(const GameState& state, std::string& bytes, std::string& why);
+// Every byte of a saved game holding state. Failed when a count lies outside its array, since
+// writing it would read past the array.
+Outcome savedGameBytes(const GameState& state, std::string& bytes);
 
 // Reads a saved game into out, which must be default-constructed, and checks that the game it
-// holds can be played. False, with why in plain words, when it cannot; out is then unusable.
-bool readSavedGame(std::string_view bytes, GameState& out, std::string& why);
+// holds can be played. Failed, with the reason in plain words, when it cannot; out is then
+// unusable.
+Outcome readSavedGame(std::string_view bytes, GameState& out);
 
 }  // namespace tw

@@ -19,22 +19,15 @@ std::string oneLine(std::string text) {
 
 }  // namespace
 
-bool savedGameBytes(const GameState& s, std::string& bytes, std::string& why) {
-    if (s.itemcount < 0 || s.itemcount > kMaxItems) {
-        why = "the number of items is not between 0 and " + std::to_string(kMaxItems);
-        return false;
-    }
-    for (int i = 1; i <= kMaxRooms; ++i) {
-        if (s.spotcount[i] < 0 || s.spotcount[i] > kMaxSpots) {
-            why = "the number of spots in room " + std::to_string(i) + " is not between 0 and " +
-                  std::to_string(kMaxSpots);
-            return false;
-        }
-    }
-    if (s.swapcount < 0 || s.swapcount > kMaxSwaps) {
-        why = "the number of swaps is not between 0 and " + std::to_string(kMaxSwaps);
-        return false;
-    }
+Outcome savedGameBytes(const GameState& s, std::string& bytes) {
+    if (s.itemcount < 0 || s.itemcount > kMaxItems)
+        return Outcome::failed("the number of items is not between 0 and " + std::to_string(kMaxItems));
+    for (int i = 1; i <= kMaxRooms; ++i)
+        if (s.spotcount[i] < 0 || s.spotcount[i] > kMaxSpots)
+            return Outcome::failed("the number of spots in room " + std::to_string(i) + " is not between 0 and " +
+                                   std::to_string(kMaxSpots));
+    if (s.swapcount < 0 || s.swapcount > kMaxSwaps)
+        return Outcome::failed("the number of swaps is not between 0 and " + std::to_string(kMaxSwaps));
 
     std::vector<std::string> lines;
     auto value = [&lines](long long n) { lines.push_back(valueText(n)); };
@@ -74,17 +67,17 @@ bool savedGameBytes(const GameState& s, std::string& bytes, std::string& why) {
     for (const auto& word : s.List2) text(word);
 
     bytes = joinLines(lines);
-    return true;
+    return {};
 }
 
-FileResult Form1::savegame(const std::string& tempm) {
-    if (tempm.empty()) return {false, "no name was given"};
+Outcome Form1::savegame(const std::string& tempm) {
+    if (tempm.empty()) return Outcome::failed("no name was given");
     std::string bytes;
-    std::string why;
     // Everything is built before the file is touched, so a refusal writes nothing.
-    if (!savedGameBytes(*this, bytes, why)) return {false, why};
-    if (!replaceFileBytes(programpath(tempm), bytes, why)) return {false, "the file cannot be written: " + why};
-    return {true, ""};
+    if (const Outcome built = savedGameBytes(*this, bytes); !built.ok) return built;
+    if (const Outcome written = files::replace(programpath(tempm), bytes); !written.ok)
+        return Outcome::failed("the file cannot be written: " + written.why);
+    return {};
 }
 
 }  // namespace tw

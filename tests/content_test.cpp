@@ -17,9 +17,9 @@
 namespace {
 
 std::string readFile(const std::string& path) {
-    std::string bytes;
-    EXPECT_TRUE(tw::readFileBytes(path, bytes)) << "cannot open " << path;
-    return bytes;
+    const auto bytes = tw::driver::readBytes(path);
+    EXPECT_TRUE(bytes) << "cannot open " << path;
+    return bytes.value_or("");
 }
 
 TEST(Pages, HowToAndEndingPagesOpenAsWritten) {

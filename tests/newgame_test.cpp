@@ -74,8 +74,7 @@ TEST_F(NewGame, ResetsTheGameButNotTheCandidatesAndEveryGameHasTheSameHouse) {
     f.rnd.seed(1);
     f.newgame();
     const GameState first = f;
-    std::string bytes;  // the shipped word list, read whole
-    ASSERT_TRUE(readFileBytes(testing::shippedFolder() + "/words.txt", bytes));
+    const std::string bytes = driver::readBytes(testing::shippedFolder() + "/words.txt").value_or("");  // whole
     ASSERT_EQ(first.List2.size(), 481u);
     EXPECT_EQ(first.List2, splitLines(bytes));
     // A game in progress: things moved, tasks done, pairs made, words listed.

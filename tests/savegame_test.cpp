@@ -16,6 +16,7 @@
 #include "game/form1.h"
 #include "game/text.h"
 #include "platform/headless/headless_platform.h"
+#include "driver_util.h"
 #include "game_state_match.h"
 
 namespace tw {
@@ -104,11 +105,10 @@ protected:
     void TearDown() override { fs::remove_all(folder); }
 
     std::string fileBytes(const std::string& name) const {
-        std::string bytes;
-        return readFileBytes((folder / name).string(), bytes) ? bytes : "(no file " + name + ")";
+        return driver::readBytes((folder / name).string()).value_or("(no file " + name + ")");
     }
     void putFile(const std::string& name, const std::string& bytes) const {
-        ASSERT_TRUE(writeFileBytes((folder / name).string(), bytes)) << name;
+        driver::writeBytes((folder / name).string(), bytes);
     }
     std::set<std::string> folderEntries() const {
         std::set<std::string> names;
@@ -122,7 +122,7 @@ protected:
         form->version = "running";
         const GameState before = *form;
         putFile("damaged", bytes);
-        const FileResult result = form->loadgame("damaged");
+        const Outcome result = form->loadgame("damaged");
         EXPECT_FALSE(result.ok || result.why.empty());
         EXPECT_TRUE(why.empty() || result.why == why) << result.why << " instead of " << why;
         EXPECT_TRUE(sameGame(*form, before));
@@ -149,14 +149,14 @@ TEST_F(SaveGameTest, SavesExactBytesAndRoundTripsEveryField) {
                                  "0.6b\r\n 7 \r\n 0 \r\n 0 \r\n 51 \r\nglass jar\r\n 0 \r\n 0 \r\n"};
     for (int h = 0; h < 2; ++h) {
         SCOPED_TRACE(h == 0 ? "small house" : "new house");
-        const FileResult saved = houses[h]->savegame("one");
+        const Outcome saved = houses[h]->savegame("one");
         ASSERT_TRUE(saved.ok && saved.why.empty()) << saved.why;
         EXPECT_EQ(fileBytes("one").substr(0, start[h].size()), start[h]);
         EXPECT_EQ(folderEntries(), (std::set<std::string>{"one", "words.txt"}));
         Form1 other(*platform);
         static_cast<GameState&>(other) = *houses[1 - h];
         other.menu = 3;
-        const FileResult loaded = other.loadgame("one");
+        const Outcome loaded = other.loadgame("one");
         ASSERT_TRUE(loaded.ok && loaded.why.empty()) << loaded.why;
         EXPECT_TRUE(sameGame(other, *houses[h]));
         EXPECT_EQ(other.menu, 3);
@@ -192,7 +192,7 @@ TEST_F(SaveGameTest, FailedSavesKeepTheOldFileAndLeaveNoTempFile) {
         if (fault == 1) form->itemcount = kMaxItems + 1;
         if (fault == 2) form->spotcount[7] = -1;
         if (fault == 3) form->swapcount = kMaxSwaps + 1;
-        const FileResult result = form->savegame(fault == 4 ? "" : fault == 5 ? "dir" : "slot");
+        const Outcome result = form->savegame(fault == 4 ? "" : fault == 5 ? "dir" : "slot");
         EXPECT_TRUE(result.ok == (fault == 0) && result.why.empty() == (fault == 0)) << fault << result.why;
     }
     form->List1.assign(1000, std::string(40, 'f'));
@@ -201,7 +201,7 @@ TEST_F(SaveGameTest, FailedSavesKeepTheOldFileAndLeaveNoTempFile) {
     const rlimit small{8192, saved.rlim_max};
     auto* oldHandler = std::signal(SIGXFSZ, SIG_IGN);
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-    const FileResult result = form->savegame("slot");
+    const Outcome result = form->savegame("slot");
     setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, oldHandler);
     EXPECT_FALSE(result.ok || result.why.empty());
@@ -303,7 +303,7 @@ TEST_F(SaveGameTest, AHouseWhereATaskCouldRunOutIsRefused) {
         for (int r = 3; r <= 10; ++r) lines.insert(lines.end(), {"", " 0 "});
         lines.insert(lines.end(), {" 0 ", " 0 ", "", "", valueText(row.items), " 1 ", " 1 ", " 0 ", " 0 "});
         putFile("tiny", joinLines(lines));
-        const FileResult result = form->loadgame("tiny");
+        const Outcome result = form->loadgame("tiny");
         EXPECT_EQ(result.why, row.why);
         EXPECT_EQ(result.ok, std::string(row.why).empty());
     }
@@ -328,7 +328,7 @@ TEST_F(SaveGameTest, MutatedFilesLoadWholeOrChangeNothing) {
         }
         static_cast<GameState&>(*form) = GameState{};  // an empty game in progress
         putFile("fuzz", bytes);
-        const FileResult result = form->loadgame("fuzz");
+        const Outcome result = form->loadgame("fuzz");
         if (result.ok) {
             ++loaded;
             ASSERT_TRUE(form->savegame("again").ok);

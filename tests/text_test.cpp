@@ -81,18 +81,16 @@ TEST(TextFiles, WrittenAsWindows1252WithCrLfAndReadBack) {
     testing::ScratchFolder folder;
     const std::vector<std::string> lines = {"The word, caf\xC3\xA9, will now be replaced with, \xE2\x82\xAC.", "",
                                             " 3 ", "last"};
-    ASSERT_TRUE(writeTextFile(folder.file("t.txt"), lines));
-    std::string bytes;
-    ASSERT_TRUE(readFileBytes(folder.file("t.txt"), bytes));
+    const std::string bytes = joinLines(lines);
     EXPECT_EQ(bytes, "The word, caf\xE9, will now be replaced with, \x80.\r\n\r\n 3 \r\nlast\r\n");
+    ASSERT_TRUE(files::replace(folder.file("t.txt"), bytes).ok);
     EXPECT_EQ(readTextFile(folder.file("t.txt")), lines);
     EXPECT_FALSE(readTextFile(folder.file("missing.txt")).has_value());
-    std::string why;
-    ASSERT_TRUE(replaceFileBytes(folder.file("t.txt"), "new\r\n", why)) << why;
-    ASSERT_TRUE(readFileBytes(folder.file("t.txt"), bytes));
-    EXPECT_EQ(bytes, "new\r\n");
-    EXPECT_FALSE(replaceFileBytes(folder.file("no/such/folder.txt"), "x", why));
-    EXPECT_FALSE(why.empty());
+    ASSERT_TRUE(files::replace(folder.file("t.txt"), "new\r\n").ok);
+    EXPECT_EQ(driver::readBytes(folder.file("t.txt")), "new\r\n");
+    const Outcome refused = files::replace(folder.file("no/such/folder.txt"), "x");
+    EXPECT_FALSE(refused.ok);
+    EXPECT_FALSE(refused.why.empty());
 }
 
 TEST(RandomDraws, PinnedValuesAndScripts) {

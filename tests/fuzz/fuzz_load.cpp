@@ -28,16 +28,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size > tw::kMaxSaveBytes) return 0;
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
     auto state = std::make_unique<tw::GameState>();
-    std::string why;
-    if (!tw::readSavedGame(bytes, *state, why)) {
-        if (why.empty()) fail("refused without a reason");
+    if (const tw::Outcome read = tw::readSavedGame(bytes, *state); !read.ok) {
+        if (read.why.empty()) fail("refused without a reason");
         return 0;
     }
     std::string saved, again;
-    if (!tw::savedGameBytes(*state, saved, why)) fail("a loaded game cannot be saved");
+    if (!tw::savedGameBytes(*state, saved).ok) fail("a loaded game cannot be saved");
     auto reloaded = std::make_unique<tw::GameState>();
-    if (!tw::readSavedGame(saved, *reloaded, why)) fail("a saved game cannot be loaded back");
-    if (!tw::savedGameBytes(*reloaded, again, why) || again != saved) fail("saving again gives other bytes");
+    if (!tw::readSavedGame(saved, *reloaded).ok) fail("a saved game cannot be loaded back");
+    if (!tw::savedGameBytes(*reloaded, again).ok || again != saved) fail("saving again gives other bytes");
 
     // Keys, chosen by the input's own bytes, played on the loaded game: every state they reach
     // must keep exactly one item in the hand and let the next task be chosen.

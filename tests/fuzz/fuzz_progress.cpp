@@ -32,7 +32,7 @@ const std::string& folder() {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    if (!tw::writeFileBytes(folder() + "/progress.ini", std::string(reinterpret_cast<const char*>(data), size)))
+    if (!tw::files::writeFresh(folder() + "/progress.ini", std::string(reinterpret_cast<const char*>(data), size)).ok)
         fail("cannot write the file");
     tw::HeadlessPlatform platform(folder());
     tw::Form1 form(platform);
@@ -40,7 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     form.sapivoice->setRate(tw::kDefaultRate);
     form.speechmode = 1;
     form.jawsloaded = size % 2;
-    const bool read = !form.readprogress().has_value();
+    const bool read = form.readprogress().ok;
     if (form.speechmode < 0 || form.speechmode > 3) fail("a speech path out of range");
     if (form.speechmode == 3 && form.jawsloaded != 1) fail("the reader's path without a reader");
     if (form.besttasks && (*form.besttasks < 0 || *form.besttasks > tw::kMaxTasksDone)) fail("a record out of range");
@@ -52,7 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     form.speechmode = 1;
     form.sapivoice->setRate(0);
     form.besttasks.reset();
-    if (form.readprogress().has_value()) fail("the settings written cannot be read");
+    if (!form.readprogress().ok) fail("the settings written cannot be read");
     if (form.speechmode != mode || form.sapivoice->Rate() != rate || form.besttasks != best)
         fail("the settings changed");
     return 0;

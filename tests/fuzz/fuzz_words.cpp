@@ -33,7 +33,7 @@ const std::string& folder() {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    if (!tw::writeFileBytes(folder() + "/words.txt", std::string(reinterpret_cast<const char*>(data), size)))
+    if (!tw::files::writeFresh(folder() + "/words.txt", std::string(reinterpret_cast<const char*>(data), size)).ok)
         fail("cannot write the file");
     tw::HeadlessPlatform platform(folder());
     tw::Form1 form(platform);
@@ -54,10 +54,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         for (const auto& word : form.List1)
             if (word.empty() || !seen.insert(tw::ucase(word)).second) fail("an empty or repeated candidate word");
     }
-    std::string saved, again, why;
-    if (!tw::savedGameBytes(form, saved, why)) fail("the game cannot be saved");
+    std::string saved, again;
+    if (!tw::savedGameBytes(form, saved).ok) fail("the game cannot be saved");
     auto loaded = std::make_unique<tw::GameState>();
-    if (!tw::readSavedGame(saved, *loaded, why) || !tw::savedGameBytes(*loaded, again, why) || again != saved)
+    if (!tw::readSavedGame(saved, *loaded).ok || !tw::savedGameBytes(*loaded, again).ok || again != saved)
         fail("the game does not load back the same");
     return 0;
 }
