@@ -52,25 +52,6 @@ std::string loadKeys(const std::string& name) { return "key 40\nkey 40\nkey 40\n
 
 void copyWords(const DriverDirs& dirs) { fs::copy_file(TW_GAME_DIR "/words.txt", dirs.homeFile("words.txt")); }
 
-// Two rooms of one spot each but only the first counted: the jump key lets the player carry
-// every loose item onto the one place tasks use, and the next task could never be set.
-TEST(Faults, AHouseWhoseTasksCouldRunOutIsRefusedNotPlayedIntoAHang) {
-    DriverDirs dirs;
-    copyWords(dirs);
-    Lines lines = {"0.6b", " 1 ", " 0 ", " 0 ", " 3 ", "a",   " 0 ", " 0 ", "b",   " 1 ", " 1 ",
-                   "c",    " 2 ", " 1 ", " 1 ", "R1",  " 1 ", "s1",  "R2",  " 1 ", "s2"};
-    for (int r = 3; r <= 10; ++r) lines.insert(lines.end(), {"", " 0 "});
-    lines.insert(lines.end(), {" 0 ", " 0 ", "", "q", " 1 ", " 1 ", " 1 ", " 0 ", " 0 "});
-    writeBytes(dirs.homeFile("hang"), joinLines(lines));
-    const DriverRun run =
-        runDriver(dirs, loadKeys("hang") + "key 27\nkey 50\nkey 87\nkey 65\nkey 17 2\nkey 192 2\nkey 13\n");
-    EXPECT_EQ(run.status, 0);
-    EXPECT_TRUE(said(run,
-                     "That file could not be loaded: a task needs at least two spots in the rooms that tasks "
-                     "use.  Nothing has changed."))
-        << run.out;
-}
-
 // Whatever a state holds, choosing a task returns; with no task possible the old one stays.
 TEST(Faults, ChoosingATaskEndsEvenWhereNoneExists) {
     testing::HeadlessGame game(testing::shippedFolder());
@@ -198,16 +179,6 @@ TEST(Faults, EveryFailingStepOfASaveKeepsTheOldFile) {
         EXPECT_EQ(readBytes(folder.file("game")), step == files::Step::syncFolder ? "new" : "old");
         EXPECT_EQ(std::distance(fs::directory_iterator(folder.path()), fs::directory_iterator()), 1);
     }
-    // The order of the steps: synced before the rename, the folder after it.
-    std::vector<files::Step> steps;
-    files::setFaultForTests([&steps](files::Step now) {
-        steps.push_back(now);
-        return false;
-    });
-    EXPECT_TRUE(files::replace(folder.file("game"), "newer").ok);
-    files::setFaultForTests(nullptr);
-    EXPECT_EQ(steps, (std::vector<files::Step>{files::Step::open, files::Step::write, files::Step::sync,
-                                               files::Step::close, files::Step::rename, files::Step::syncFolder}));
 }
 
 // Loading builds a fresh house first, so the random draws after a load follow the design.

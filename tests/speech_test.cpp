@@ -155,14 +155,6 @@ TEST(Speech, TabCyclesThePathsAndSkipsTheReaderWithoutIt) {
 }
 
 TEST(Speech, RateKeysStepTheRateWithoutBound) {
-    LibGame game;
-    // In the main menu, "Exit the game" follows the rate (3 at the start).
-    game.press(33);
-    EXPECT_EQ(game.take(),
-              (Lines{"say: Sapi faster.", "title: Sapi faster.", "say: Exit the game", "title: Exit the game"}));
-    EXPECT_EQ(game.form.sapivoice->Rate(), 4);
-    EXPECT_EQ(game.form.menupos, 5);
-
     // In the house only the rate is spoken, and the keys move nothing.
     LibGame house;
     house.enterHouse();

@@ -24,10 +24,7 @@ namespace {
 namespace fs = std::filesystem;
 using tw_test::TempDir;
 
-std::string slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
+std::string slurp(const std::string& path) { return tw::driver::readBytes(path).value_or(""); }
 
 int temporaries(const std::string& folder) {
     int n = 0;

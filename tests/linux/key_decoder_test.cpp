@@ -45,7 +45,8 @@ const std::pair<std::string, Keys> kRows[] = {
     // NUL and F12 (whatever is held with it) are the jump key; Space is the silence key.
     {"\0\x1b[24~\x1b[24;2~  a"s, {kCtrl, kJump, kCtrl, kJump, kCtrl, kJump, kCtrl, kCtrl, {65, 0}}},
     // xterm and VTE.
-    {"\x1b[A\x1b[B\x1b[C\x1b[D\x1bOA\x1bOD", {{38, 0}, {40, 0}, {39, 0}, {37, 0}, {38, 0}, {37, 0}}},
+    {"\x1b[A\x1b[B\x1b[C\x1b[D\x1bOA\x1bOB\x1bOC\x1bOD",
+     {{38, 0}, {40, 0}, {39, 0}, {37, 0}, {38, 0}, {40, 0}, {39, 0}, {37, 0}}},
     {"\x1b[5~\x1b[6~\x1b[H\x1b[F\x1bOH\x1bOF", {{33, 0}, {34, 0}, {36, 0}, {35, 0}, {36, 0}, {35, 0}}},
     {"\x1b[1;2A\x1b[1;5A\x1b[1;3C\x1b[1;7D\x1b[1;6B",
      {{38, 1}, kCtrl, {38, 2}, kAlt, {39, 4}, kCtrl, {18, 6}, {37, 6}, {17, 3}, {40, 3}}},

@@ -258,19 +258,12 @@ struct Home : tw_test::TempDir {
     Home() { fs::copy_file(fs::path(TW_GAME_DIR) / "words.txt", *this / "words.txt"); }
     // Settings that choose the game's own voice; the fourth line goes when the game rewrites them.
     void chooseVoice() const { std::ofstream(*this / "progress.ini", std::ios::binary) << kVoiceSettings << "x\r\n"; }
-    std::string read(const std::string& name) const {
-        std::ifstream in(*this / name, std::ios::binary);
-        return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    }
+    std::string read(const std::string& name) const { return tw::driver::readBytes(*this / name).value_or(""); }
     static constexpr const char* kVoiceSettings = " 0 \r\n 3 \r\n\r\n";
     bool has(const std::string& name) const { return fs::exists(*this / name); }
 };
 
-std::string quoted(const std::string& s) {
-    std::string out = "'";
-    for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return out + "'";
-}
+using tw::driver::shellQuoted;
 
 std::string shell(const std::string& command) {
     std::string out;
@@ -290,8 +283,8 @@ std::vector<std::string> lines(const std::string& text) {
 
 // Runs the game in home on what the shell command feed prints; what the game printed, then its status.
 std::string runGame(const Home& home, const std::string& feed, const std::string& args) {
-    return shell("cd " + quoted(home.path()) + " && " + feed + " | timeout 20 " + quoted(TW_EXE) + " --seed 7 --home " +
-                 quoted(home.path()) + " " + args + " 2>/dev/null; echo rc=$?");
+    return shell("cd " + shellQuoted(home.path()) + " && " + feed + " | timeout 20 " + shellQuoted(TW_EXE) +
+                 " --seed 7 --home " + shellQuoted(home.path()) + " " + args + " 2>/dev/null; echo rc=$?");
 }
 
 TEST(TerminalProgram, PipedInputPrintsTheLinesAndEndsWithoutSaving) {
@@ -319,16 +312,17 @@ public:
         const std::string script =
             "trap true INT; ulimit -c 0; echo ready; read go; sh -c 'echo gamepid=$$; exec "
             "\"$0\" \"$@\"' " +
-            quoted(TW_EXE) + " --seed 7 --home " + quoted(home.path()) +
+            shellQuoted(TW_EXE) + " --seed 7 --home " + shellQuoted(home.path()) +
             " --speech-wav speech.wav; echo rc=$?; sleep 1000";
         // speech-dispatcher, if installed, is started only at a path of its own choosing: an address
         // elsewhere makes path 3 silent, so no daemon outlives the test.
-        tmux("-f /dev/null new-session -d -x 120 -y 40 -c " + quoted(home.path()) + " -e SPEECHD_ADDRESS=unix_socket:" +
-             quoted(home / "no-daemon.sock") + " " + quoted("sh -c " + quoted(script)));
+        tmux("-f /dev/null new-session -d -x 120 -y 40 -c " + shellQuoted(home.path()) +
+             " -e SPEECHD_ADDRESS=unix_socket:" + shellQuoted(home / "no-daemon.sock") + " " +
+             shellQuoted("sh -c " + shellQuoted(script)));
     }
     ~TmuxPane() { tmux("kill-server"); }
     std::string tmux(const std::string& args) const {
-        return shell("tmux -S " + quoted(socket_ / "tmux") + " " + args + " 2>/dev/null");
+        return shell("tmux -S " + shellQuoted(socket_ / "tmux") + " " + args + " 2>/dev/null");
     }
     void keys(const std::string& names) const { tmux("send-keys " + names); }
     std::vector<std::string> screen() const { return lines(tmux("capture-pane -p -J -S - -E -")); }
@@ -338,7 +332,7 @@ public:
     }
     // The terminal's line modes as seen from outside.
     std::string modes() const {
-        return shell("stty -a -F " + quoted(tty) +
+        return shell("stty -a -F " + shellQuoted(tty) +
                      " | tr ' ;' '\\n\\n' | grep -x -E -- '-?(icanon|echo)' | tr '\\n' ' '");
     }
     bool waitLine(const std::string& text, int timeoutMs = 8000) const {
