@@ -8,11 +8,13 @@
 #include <regex>
 #include <set>
 #include <string>
+#include <tuple>
 
 #include "game/ending.h"
 #include "game/text.h"
 #include "input/howto.h"
 #include "tests/form_fixture.h"
+#include "tests/wav_util.h"
 
 namespace {
 
@@ -111,33 +113,18 @@ TEST(WordList, DistinctLinesOfOneToThreeWordsOfLetters) {
     EXPECT_GE(seen.size(), 300u);
 }
 
-// The little-endian number of `n` bytes at `at`.
-std::uint32_t le(const std::string& b, std::size_t at, int n) {
-    std::uint32_t v = 0;
-    for (int k = n - 1; k >= 0; --k) v = v << 8 | static_cast<unsigned char>(b[at + k]);
-    return v;
-}
-
-int sample(const std::string& b, std::size_t at) { return std::abs(static_cast<std::int16_t>(le(b, at, 2))); }
-
 TEST(AwardChime, IsAShortCleanPcmWave) {
-    const std::string b = readFile(TW_GAME_DIR "/sounds/award.wav");
-    ASSERT_GE(b.size(), 46u);
-    // RIFF header, then fmt: PCM, mono, 22050 Hz, 44100 bytes a second, 2-byte frames of 16 bits; then the samples.
-    EXPECT_EQ(b.substr(0, 4) + b.substr(8, 8) + b.substr(36, 4), "RIFFWAVEfmt data");
-    EXPECT_EQ(le(b, 4, 4), b.size() - 8);
-    EXPECT_EQ((std::array<std::uint32_t, 7>{le(b, 16, 4), le(b, 20, 2), le(b, 22, 2), le(b, 24, 4), le(b, 28, 4),
-                                            le(b, 32, 2), le(b, 34, 2)}),
-              (std::array<std::uint32_t, 7>{16, 1, 1, 22050, 44100, 2, 16}));
-    ASSERT_EQ(le(b, 40, 4), b.size() - 44);
-    const double seconds = static_cast<double>(b.size() - 44) / 44100.0;
-    EXPECT_TRUE(seconds >= 0.6 && seconds < 2.0) << seconds;
+    // The reader checks the RIFF sizes against the file and takes only 16-bit PCM.
+    const auto wav = tw_test::readWav(TW_GAME_DIR "/sounds/award.wav");
+    ASSERT_TRUE(wav.has_value());
+    EXPECT_EQ(std::tuple(wav->sampleRate, wav->channels, wav->bits), std::tuple(22050, 1, 16));
+    EXPECT_TRUE(wav->seconds() >= 0.6 && wav->seconds() < 2.0) << wav->seconds();
     int peak = 0;
-    for (std::size_t at = 44; at + 1 < b.size(); at += 2) peak = std::max(peak, sample(b, at));
+    for (const std::int16_t s : wav->samples) peak = std::max(peak, std::abs(int(s)));
     EXPECT_TRUE(peak > 3277 && peak < 32767) << "peak " << peak << " is not between -20 dBFS and full scale";
     // Silent at both ends, so it starts and stops without a click.
-    EXPECT_LT(sample(b, 44), 64);
-    EXPECT_LT(sample(b, b.size() - 2), 64);
+    EXPECT_LT(std::abs(int(wav->samples.front())), 64);
+    EXPECT_LT(std::abs(int(wav->samples.back())), 64);
 }
 
 }  // namespace
