@@ -144,10 +144,11 @@ TEST_F(SaveGameTest, SavesExactBytesAndRoundTripsEveryField) {
         Form1 other(*platform);
         static_cast<GameState&>(other) = *houses[1 - h];
         other.menu = 3;
+        other.besttasks = 7;
         const Outcome loaded = other.loadgame("one");
         ASSERT_TRUE(loaded.ok && loaded.why.empty()) << loaded.why;
         EXPECT_TRUE(sameGame(other, *houses[h]));
-        EXPECT_EQ(other.menu, 3);
+        EXPECT_EQ(std::pair(other.menu, other.besttasks), std::pair(3, std::optional(7)));
         ASSERT_TRUE(other.savegame("two").ok);
         EXPECT_EQ(fileBytes("two"), fileBytes("one"));
         fs::remove(folder / "two");
