@@ -44,8 +44,11 @@ TEST(SoundPlayer, PlayReturnsAtOnceAndANewSoundCutsTheOldOff) {
             EXPECT_TRUE(player.playing());  // three seconds of tone are still going 0.4 s in...
             player.play(dir / "blip.wav");
             ASSERT_TRUE(player.waitUntilHandled(10s));
-            std::this_thread::sleep_for(500ms);
-            EXPECT_FALSE(player.playing());  // ...but a 0.1 s blip played over them is all there is to hear
+            // ...but a 0.1 s blip played over them is all there is to hear: silence long before the tone's end.
+            for (const auto until = std::chrono::steady_clock::now() + 1500ms;
+                 player.playing() && std::chrono::steady_clock::now() < until;)
+                std::this_thread::sleep_for(5ms);
+            EXPECT_FALSE(player.playing());
             for (const char* name : {"long.wav", "missing.wav"}) {
                 player.play(dir / name);
                 ASSERT_TRUE(player.waitUntilHandled(10s));

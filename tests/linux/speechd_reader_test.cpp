@@ -115,9 +115,11 @@ TEST(SpeechdReader, NamesItselfQueuesAsMessagesAndCancelsOnFlush) {
         reader.SayString(text, flush);
         ASSERT_TRUE(reader.waitUntilSent(5s)) << text;
     }
+    const std::size_t heard = server.lines().size();
     server.answer(1);  // "first" gets its priority set, then waits at SPEAK
     reader.SayString("first", false);
-    std::this_thread::sleep_for(50ms);
+    for (const auto until = Clock::now() + 5s; server.lines().size() == heard && Clock::now() < until;)
+        std::this_thread::sleep_for(1ms);
     for (const char* text : {"second", "third"}) reader.SayString(text, false);
     reader.SayString("fourth", true);
     server.answer(1 << 30);
