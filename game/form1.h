@@ -22,8 +22,6 @@ constexpr int kMaxSpots = 15;
 constexpr int kMaxItems = 100;
 constexpr int kMaxSwaps = 999;
 constexpr int kTasksToWin = 40;
-// The voice's rate at start-up, before progress.ini is read.
-constexpr int kDefaultRate = 3;
 // The most tasks a saved game or progress.ini may claim: far above a game's forty, far below
 // where counting on could overflow.
 constexpr int kMaxTasksDone = 1000000;

@@ -8,13 +8,16 @@
 
 namespace tw {
 
-// The speech engine's voice (SAPI's SpVoice on Windows). Rate keeps SAPI's scale of whole
-// numbers; a back end maps it to its own units and may clamp what it hands to the engine.
 // The voice's speak flags, with SAPI's values.
 constexpr int kSpeakAsync = 1;
 constexpr int kSpeakPurge = 2;
 constexpr int kSpeakAsyncPurge = kSpeakAsync | kSpeakPurge;
+// The rate the game gives its voice at start-up, before progress.ini is read; a voice of our own
+// making starts there too, so what is said before the settings sounds the same.
+constexpr int kDefaultRate = 3;
 
+// The speech engine's voice (SAPI's SpVoice on Windows). Rate keeps SAPI's scale of whole
+// numbers; a back end maps it to its own units and may clamp what it hands to the engine.
 class Voice {
 public:
     virtual ~Voice() = default;

@@ -30,7 +30,6 @@ namespace {
 // espeak-ng hands audio back in buffers of this many milliseconds. Short buffers mean the first
 // samples come sooner and a purge stops synthesis sooner.
 constexpr int kBufferMs = 20;
-constexpr int kStartRate = 3;
 // Samples below this (of 32767) are inaudible; leading ones are not sent to a device.
 constexpr int kAudibleLevel = 16;
 constexpr int kStartVolume = 100;
@@ -143,7 +142,7 @@ struct Utterance {
 struct EspeakVoice::Impl {
     Engine& engine;
     const int sampleRate;
-    std::atomic<int> rate{kStartRate};
+    std::atomic<int> rate{kDefaultRate};
     std::atomic<int> volume{kStartVolume};
 
     // What waits to be said. A purge bumps the generation; anything older is dropped, and a
