@@ -22,13 +22,13 @@ else
   cmake --install "$1" --prefix "$prefix/usr" >/dev/null
 fi
 for f in bin/tumblewick share/tumblewick/words.txt share/tumblewick/sounds/award.wav share/tumblewick/installed.txt \
-  share/applications/tumblewick.desktop share/metainfo/tumblewick.metainfo.xml share/man/man6/tumblewick.6; do
+  share/applications/tumblewick.desktop share/metainfo/tumblewick.metainfo.xml share/man/man6/tumblewick.6.gz; do
   [ -f "$prefix/usr/$f" ] || fail "the install has no $f"
 done
 desktop-file-validate "$prefix/usr/share/applications/tumblewick.desktop" || fail "the desktop file is not valid"
 appstreamcli validate --no-net "$prefix/usr/share/metainfo/tumblewick.metainfo.xml" >/dev/null ||
   fail "the AppStream file is not valid"
-warnings="$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$prefix/usr/share/man/man6/tumblewick.6" 2>&1 >/dev/null)"
+warnings="$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$prefix/usr/share/man/man6/tumblewick.6.gz" 2>&1 >/dev/null)"
 [ -z "$warnings" ] || fail "the man page has warnings: $warnings"
 
 cp "$(dirname "$0")/save_and_load.keys" "$work/session"
