@@ -1,5 +1,14 @@
 // platform/headless/headless_platform.h: a platform with no hardware: a virtual clock, an event
 // queue of keys and timer ticks, and a record of everything the player would perceive.
+//
+// What it supports, and what stands in for the Windows service:
+// - keys: queued by the test or the driver, each at a time on the virtual clock.
+// - the window title, the voice, the reader, keybd_event, the boxes and the sound: each noted as
+//   an event ("title: ", "voice: ", "reader: ", "keybd: ", "box: ", "input: ", "sound: ").
+// - the voice and the reader can be made missing, to test the fall-backs; the input box answers
+//   with what the test or the driver's "type" line gives.
+// - time: waits jump the virtual clock to the next event, so no test sleeps.
+// - one copy per folder: a flag or a check the test gives; files: the real file system.
 #pragma once
 
 #include <deque>

@@ -1,5 +1,19 @@
 // platform/terminal/terminal_platform.h: the Platform of a text terminal: keys from standard input,
 // speech as plain printed lines, and the terminal always handed back as it was found.
+//
+// What it supports, and what stands in for the Windows service:
+// - keys: the terminal's bytes decoded to virtual-key codes (KeyDecoder); with a tty, raw mode and
+//   the kitty keyboard protocol when the terminal has it; from a pipe, the same bytes.
+// - the window title: the terminal's title (OSC 2), kept and restored; every text is also printed
+//   as a line, which Orca, Speakup, Fenrir and braille displays read.
+// - the SAPI voice: espeak-ng through SDL2 (EspeakVoice), or a WAV file with --speech-wav.
+// - the JAWS API: speech-dispatcher (SpeechdReader), started if installed and not running.
+// - keybd_event: the chord comes back to the game as keys; no screen reader here listens for it.
+// - message and input boxes: printed lines, spoken on the game's path; the input box edits its
+//   own line, and Escape or the end of input cancels it.
+// - sndPlaySound: SDL2 playing the WAV asynchronously; silence when there is no sound device.
+// - one copy per player folder: a lock file (instance_lock); the end: restoreTerminal, then
+//   ProcessEnded, on "Exit the game", the end of input, SIGINT, SIGTERM and SIGHUP.
 #pragma once
 
 #include <chrono>

@@ -1,6 +1,17 @@
 // platform/web/web_platform.h: the game in a web page. The page (page.js) owns the keyboard, the
 // log the screen reader reads, the dialogs, speech synthesis, sound and storage; this side
 // queues its keys and waits for them without freezing the page.
+//
+// What it supports, and what stands in for the Windows service:
+// - keys: keydown on the focused game element, letters and digits by their place on the keyboard.
+// - the window title: document.title, and every text as a line of a live log, assertive on the
+//   screen reader's paths (1 and 2) and quiet where the page's own voice speaks.
+// - the SAPI voice: the browser's speech synthesis (WebVoice).
+// - the JAWS API: none; a page has no screen reader interface, so path 3 falls back to the voice.
+// - keybd_event: the chord comes back to the game as keys.
+// - message and input boxes: the page's own modal dialogs, which take the focus.
+// - sndPlaySound: Web Audio; files: the browser's storage (IDBFS), written through after each event.
+// - one copy per browser profile: a Web Lock; the end: the page says the game has ended.
 #pragma once
 
 #include <deque>

@@ -13,6 +13,7 @@
 #include <cstring>
 #include <vector>
 
+#include "input/keys.h"
 #include "platform/files.h"
 #include "platform/windows/win_speech.h"
 
@@ -32,9 +33,9 @@ bool synthetic() { return static_cast<ULONG_PTR>(GetMessageExtraInfo()) == kSynt
 
 int shiftMask() {
     int mask = 0;
-    if (GetKeyState(VK_SHIFT) < 0) mask |= 1;
-    if (GetKeyState(VK_CONTROL) < 0) mask |= 2;
-    if (GetKeyState(VK_MENU) < 0) mask |= 4;
+    if (GetKeyState(VK_SHIFT) < 0) mask |= key::ShiftMask;
+    if (GetKeyState(VK_CONTROL) < 0) mask |= key::CtrlMask;
+    if (GetKeyState(VK_MENU) < 0) mask |= key::AltMask;
     return mask;
 }
 

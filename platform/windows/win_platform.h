@@ -1,4 +1,16 @@
 // platform/windows/win_platform.h: the game window and its services on Windows.
+//
+// What it supports: every service the game was designed on, with nothing substituted.
+// - keys: WM_KEYDOWN and WM_SYSKEYDOWN of the focused window, with GetKeyState's modifiers. The
+//   game's own keybd_event chord goes to the screen reader; marked as ours, it never reaches the game.
+// - the window title: SetWindowText, which screen readers speak when it changes.
+// - the SAPI voice (SapiVoice, COM) and the JAWS API (JawsApi, COM; absent unless JAWS is
+//   installed); COM is released after the game's objects.
+// - message box: MessageBoxW; input box: a dialog built in memory, laid out like the classic one.
+// - sndPlaySound, asynchronously; one copy per player folder: a named mutex (win_folders);
+//   text: UTF-8 in the core, UTF-16 at every Windows call.
+// - the end: "Exit the game" throws ProcessEnded, closing the window ends the message loop; both
+//   return from win_main, which tears down in order.
 #pragma once
 
 #ifndef NOMINMAX
