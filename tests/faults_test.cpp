@@ -21,25 +21,11 @@ namespace {
 namespace fs = std::filesystem;
 using driver::DriverDirs;
 using driver::readBytes;
-using driver::shellQuoted;
 using driver::writeBytes;
 using Lines = std::vector<std::string>;
 
-// Runs the driver under a time limit; its standard output and exit status (124: timed out).
-struct DriverRun {
-    std::string out, err;
-    int status = -1;
-};
-DriverRun runDriver(const DriverDirs& dirs, const std::string& input, const std::string& args = "--seed 1") {
-    writeBytes(dirs.root.file("in"), input);
-    const std::string command = "cd " + shellQuoted(dirs.run) + " && timeout 20 " + shellQuoted(TW_EXE) +
-                                " --headless --home " + shellQuoted(dirs.home) + " " + args + " < " +
-                                shellQuoted(dirs.root.file("in")) + " > " + shellQuoted(dirs.root.file("out")) +
-                                " 2> " + shellQuoted(dirs.root.file("err"));
-    const int status = std::system(command.c_str());
-    return {readBytes(dirs.root.file("out")).value_or(""), readBytes(dirs.root.file("err")).value_or(""),
-            WIFEXITED(status) ? WEXITSTATUS(status) : -1};
-}
+using DriverRun = DriverDirs::Ended;
+DriverRun runDriver(const DriverDirs& dirs, const std::string& input) { return dirs.launch(input, "--seed 1"); }
 
 bool said(const DriverRun& run, const std::string& text) {
     return run.out.find("say: " + text + "\n") != std::string::npos;
