@@ -1,5 +1,7 @@
 // platform/files_common.cpp: the parts of the file layer every platform shares.
 #include <cctype>
+#include <functional>
+#include <utility>
 
 #include "platform/files.h"
 #include "platform/files_internal.h"
@@ -9,7 +11,16 @@ namespace tw::files {
 namespace {
 constexpr std::string_view kTempPrefix = ".tumblewick-";
 constexpr std::string_view kTempSuffix = ".tmp";
+
+std::function<bool(Step)>& faultHook() {
+    static std::function<bool(Step)> hook;
+    return hook;
+}
 }  // namespace
+
+void setFaultForTests(std::function<bool(Step)> fault) { faultHook() = std::move(fault); }
+
+bool faultInjected(Step step) { return faultHook() && faultHook()(step); }
 
 std::string temporaryNameFor(long long pid) {
     return std::string(kTempPrefix) + std::to_string(pid) + std::string(kTempSuffix);

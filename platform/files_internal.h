@@ -4,10 +4,15 @@
 #include <string>
 #include <string_view>
 
+#include "platform/files.h"
+
 namespace tw::files {
 
 std::string temporaryNameFor(long long pid);
 // The process id in a temporary name; -1 when name is not one.
 long long temporaryPid(std::string_view name);
+// True when the tests' fault hook makes this step of a write fail; each platform then sets its
+// own error code, so the reason reads as an input/output error.
+bool faultInjected(Step step);
 
 }  // namespace tw::files

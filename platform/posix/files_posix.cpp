@@ -19,14 +19,9 @@ namespace tw::files {
 
 namespace {
 
-std::function<bool(Step)>& faultHook() {
-    static std::function<bool(Step)> hook;
-    return hook;
-}
-
 // True when the test hook makes this step fail; errno then reads as an input/output error.
 bool injected(Step step) {
-    if (faultHook() && faultHook()(step)) {
+    if (faultInjected(step)) {
         errno = EIO;
         return true;
     }
@@ -67,8 +62,6 @@ bool syncFolder(const std::string& folder) {
 }
 
 }  // namespace
-
-void setFaultForTests(std::function<bool(Step)> fault) { faultHook() = std::move(fault); }
 
 bool isFile(const std::string& path) {
     struct stat st {};

@@ -20,13 +20,8 @@ namespace tw::files {
 
 namespace {
 
-std::function<bool(Step)>& faultHook() {
-    static std::function<bool(Step)> hook;
-    return hook;
-}
-
 bool injected(Step step) {
-    if (faultHook() && faultHook()(step)) {
+    if (faultInjected(step)) {
         SetLastError(ERROR_WRITE_FAULT);
         return true;
     }
@@ -68,8 +63,6 @@ bool writeAll(HANDLE file, std::string_view bytes) {
 }
 
 }  // namespace
-
-void setFaultForTests(std::function<bool(Step)> fault) { faultHook() = std::move(fault); }
 
 bool isFile(const std::string& path) {
     const DWORD a = attributes(path);

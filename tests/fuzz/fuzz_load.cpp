@@ -11,13 +11,13 @@
 #include "game/text.h"
 #include "platform/headless/headless_platform.h"
 #include "save/savefile.h"
+#include "tests/fuzz/fuzz_util.h"
+
+const char* const tw::fuzz::kTarget = "fuzz_load";
 
 namespace {
 
-[[noreturn]] void fail(const char* what) {
-    std::fprintf(stderr, "fuzz_load: %s\n", what);
-    std::abort();
-}
+using tw::fuzz::fail;
 
 // The play keys, the information keys (but Q, which writes a file) and the jump key.
 constexpr int kKeys[] = {'1', '2', '3', '0', 'W', 'E', 'R', 'I', 'A', 'S', 'D', 'J', 13, 13, 'Z', 'V', 'B', 192};

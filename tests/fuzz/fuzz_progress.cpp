@@ -12,24 +12,12 @@
 #include "game/text.h"
 #include "platform/headless/headless_platform.h"
 #include "platform/silent_voice.h"
+#include "tests/fuzz/fuzz_util.h"
 
-namespace {
+const char* const tw::fuzz::kTarget = "fuzz_progress";
 
-[[noreturn]] void fail(const char* what) {
-    std::fprintf(stderr, "fuzz_progress: %s\n", what);
-    std::abort();
-}
-
-const std::string& folder() {
-    static const std::string made = [] {
-        char name[] = "/tmp/tw-fuzz-progress-XXXXXX";
-        if (!mkdtemp(name)) fail("no temporary folder");
-        return std::string(name);
-    }();
-    return made;
-}
-
-}  // namespace
+using tw::fuzz::fail;
+using tw::fuzz::folder;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (!tw::files::writeFresh(folder() + "/progress.ini", std::string(reinterpret_cast<const char*>(data), size)).ok)

@@ -13,24 +13,12 @@
 #include "game/text.h"
 #include "platform/headless/headless_platform.h"
 #include "save/savefile.h"
+#include "tests/fuzz/fuzz_util.h"
 
-namespace {
+const char* const tw::fuzz::kTarget = "fuzz_words";
 
-[[noreturn]] void fail(const char* what) {
-    std::fprintf(stderr, "fuzz_words: %s\n", what);
-    std::abort();
-}
-
-const std::string& folder() {
-    static const std::string made = [] {
-        char name[] = "/tmp/tw-fuzz-words-XXXXXX";
-        if (!mkdtemp(name)) fail("no temporary folder");
-        return std::string(name);
-    }();
-    return made;
-}
-
-}  // namespace
+using tw::fuzz::fail;
+using tw::fuzz::folder;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (!tw::files::writeFresh(folder() + "/words.txt", std::string(reinterpret_cast<const char*>(data), size)).ok)
