@@ -1,10 +1,12 @@
 // platform/headless/headless_main.cpp: the headless driver: commands in, perceived events out.
 #include "platform/headless/headless_main.h"
 
+#include <array>
 #include <iostream>
 #include <istream>
 #include <ostream>
 #include <sstream>
+#include <vector>
 
 #include "game/form1.h"
 #include "platform/headless/headless_platform.h"
@@ -48,11 +50,21 @@ int runHeadless(const HeadlessOptions& options, std::istream& in, std::ostream& 
         form.Form_Load();
         form.Form_Activate();
         std::string line;
+        // Keys the player presses while the next key's waits run: milliseconds after it, code, shift.
+        std::vector<std::array<int, 3>> held;
         while (nextCommand(in, line)) {
             std::istringstream words(line);
             std::string command;
             words >> command;
-            if (command == "key") {
+            if (command == "held") {
+                int ms = 0, code = 0, shift = 0;
+                if (!(words >> ms >> code) || ms < 0) {
+                    std::cerr << "tumblewick: held needs milliseconds and a code: " << line << '\n';
+                    continue;
+                }
+                words >> shift;
+                held.push_back({ms, code, shift});
+            } else if (command == "key") {
                 int code = 0;
                 int shift = 0;
                 if (!(words >> code)) {
@@ -60,7 +72,10 @@ int runHeadless(const HeadlessOptions& options, std::istream& in, std::ostream& 
                     continue;
                 }
                 words >> shift;
+                const double now = platform.nowMs();
                 platform.queueKey(code, shift);
+                for (const auto& [ms, heldCode, heldShift] : held) platform.queueKey(heldCode, heldShift, now + ms);
+                held.clear();
                 // Run until the key and everything it started (waits included) is over.
                 do {
                     platform.doEvents();
