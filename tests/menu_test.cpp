@@ -73,6 +73,9 @@ TEST_F(MenuTest, KeysAndWhatTheySay) {
         {Fresh, "PageUp", {"Sapi faster.", exit}, 1, 5},
         {Fresh, "Down Enter Down Down PageUp", {how, info, H(1), H(2), "Sapi faster.", H(2)}, 2, 2},
         {InHouse, "PageUp PageDown", {"Sapi faster.", "Sapi slower."}, 0, 0},
+        // The rate has no bound of its own: from 3 up to 23, or down to -57.
+        {InHouse, times(20, "PageUp"), Texts(20, "Sapi faster."), 0, 0},
+        {InHouse, times(60, "PageDown"), Texts(60, "Sapi slower."), 0, 0},
         // Shift, Alt and 233 do nothing anywhere; Ctrl only silences.
         {Fresh, "Shift Alt Oem233 Shift+Shift Ctrl+Alt Alt+Oem233 Ctrl", {""}, 1, 0},
         {InHouse, "Shift Alt Oem233 Shift+Shift Ctrl+Alt Alt+Oem233 Ctrl Ctrl+Ctrl", {"", ""}, 0, 0},

@@ -154,23 +154,6 @@ TEST(Speech, TabCyclesThePathsAndSkipsTheReaderWithoutIt) {
     }
 }
 
-TEST(Speech, RateKeysStepTheRateWithoutBound) {
-    // In the house only the rate is spoken, and the keys move nothing.
-    LibGame house;
-    house.enterHouse();
-    const int room = house.form.curroom, spot = house.form.curspot;
-    for (int i = 0; i < 20; ++i) house.press(33);
-    EXPECT_EQ(house.form.sapivoice->Rate(), 23);
-    EXPECT_EQ(house.platform.spoken(), Lines(20, "Sapi faster."));
-    house.take();
-    for (int i = 0; i < 60; ++i) house.press(34);
-    EXPECT_EQ(house.form.sapivoice->Rate(), -37);
-    EXPECT_EQ(house.platform.spoken(), Lines(60, "Sapi slower."));
-    EXPECT_EQ(house.form.curroom, room);
-    EXPECT_EQ(house.form.curspot, spot);
-    EXPECT_EQ(house.form.menu, 0);
-}
-
 TEST(Speech, HoldWaitsOnTheVirtualClockAndHandlesKeysMeanwhile) {
     LibGame game;
     const std::string where = game.enterHouse();
