@@ -105,11 +105,13 @@ class KeyFixture : public ::testing::Test {
 protected:
     void SetUp() override { startSession(true); }
 
-    void startSession(bool withWords) {
+    // A new session in the same folder; jaws: the screen reader's object can be made.
+    void startSession(bool withWords, bool jaws = false) {
         form.reset();
         std::filesystem::remove(home.file("words.txt"));
         if (withWords) std::filesystem::copy_file(TW_GAME_DIR "/words.txt", home.file("words.txt"));
         platform = std::make_unique<TimedPlatform>(home.path());
+        platform->jawsAvailable = jaws;
         form = std::make_unique<Form1>(*platform);
         form->seedoverride = 20240611;
         driver::ScopedCwd cwd(home.path());
