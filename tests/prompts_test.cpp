@@ -24,11 +24,7 @@ protected:
         platform->inputAnswer = [name](const std::string&, const std::string&) { return name; };
         return type("Enter", true);
     }
-    std::set<std::string> homeEntries() const {
-        std::set<std::string> names;
-        for (const auto& entry : fs::directory_iterator(home.path())) names.insert(entry.path().filename().string());
-        return names;
-    }
+    std::set<std::string> homeEntries() const { return driver::entries(home.path()); }
 };
 
 TEST_F(PromptTest, PromptTextsAndCanceling) {

@@ -98,11 +98,7 @@ protected:
         return driver::readBytes(folder / name).value_or("(no file " + name + ")");
     }
     void putFile(const std::string& name, const std::string& bytes) const { folder.write(name, bytes); }
-    std::set<std::string> folderEntries() const {
-        std::set<std::string> names;
-        for (const auto& entry : fs::directory_iterator(folder.path())) names.insert(entry.path().filename().string());
-        return names;
-    }
+    std::set<std::string> folderEntries() const { return driver::entries(folder.path()); }
 
     // The game in progress (the small house under another version) must survive the refusal.
     void expectRefused(const std::string& bytes, const std::string& why = "") {
