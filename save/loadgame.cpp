@@ -157,20 +157,24 @@ Outcome readSavedGame(std::string_view bytes, GameState& out) {
     return {};
 }
 
-Outcome Form1::loadgame(const std::string& tempm) {
-    if (tempm.empty()) return Outcome::failed("no name was given");
-    const std::string path = programpath(tempm);
-    if (files::isFolder(path)) return Outcome::failed("that name is a folder, not a saved game");
-    if (!files::exists(path)) return Outcome::failed("there is no saved game of that name");
+Outcome readSaveFile(const std::string& path, GameState& out) {
     std::string bytes;
     const Outcome read = files::readAll(path, bytes, kMaxSaveBytes);
     if (!read.ok) return Outcome::failed("the file cannot be read: " + read.why);
     if (lineCountBound(bytes) > kMaxSaveLines + 1)
         return Outcome::failed("the file has too many lines for a saved game");
+    return readSavedGame(bytes, out);
+}
+
+Outcome Form1::loadgame(const std::string& tempm) {
+    if (tempm.empty()) return Outcome::failed("no name was given");
+    const std::string path = programpath(tempm);
+    if (files::isFolder(path)) return Outcome::failed("that name is a folder, not a saved game");
+    if (!files::exists(path)) return Outcome::failed("there is no saved game of that name");
 
     // The file goes into a scratch state first, so a damaged one leaves the game as it was.
     auto scratch = std::make_unique<GameState>();
-    if (const Outcome read = readSavedGame(bytes, *scratch); !read.ok) return read;
+    if (const Outcome read = readSaveFile(path, *scratch); !read.ok) return read;
     // A fresh house first, as every load builds one, so the random draws after a load are the
     // same as the design's; the file then replaces all of it.
     newgame();

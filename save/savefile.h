@@ -17,4 +17,8 @@ Outcome savedGameBytes(const GameState& state, std::string& bytes);
 // unusable.
 Outcome readSavedGame(std::string_view bytes, GameState& out);
 
+// The saved game in a file, read as above; refused too when the file cannot be read or is larger
+// than any saved game.
+Outcome readSaveFile(const std::string& path, GameState& out);
+
 }  // namespace tw
