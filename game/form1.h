@@ -134,6 +134,7 @@ public:
     void syntheticKeyDown(int KeyCode, int Shift) override;
     void Holder_Timer() override;
     void speakBox(const std::string& text, bool promptSpoken) override;
+    void screenReaderSilent() override;
 
     // Helpers shared by several operations.
     int helditem() const;                             // last item whose room is 0; 0 if none

@@ -49,6 +49,8 @@ public:
     // A box's text, for the speech path in use when the box cannot speak for itself (a terminal).
     // promptSpoken: the game has just spoken this box's question itself.
     virtual void speakBox(const std::string& text, bool promptSpoken) = 0;
+    // The screen reader's speech interface stopped answering.
+    virtual void screenReaderSilent() {}
 };
 
 // How the program ends, on every front end: endProcess throws this, the front end's loop catches

@@ -66,6 +66,17 @@ void Form1::speakBox(const std::string& text, bool promptSpoken) {
     } catch (const std::exception&) {}
 }
 
+// The screen reader's interface stopped answering: as when it could not be made at all, the game
+// goes on with its own voice, and says so once, if it was speaking through the reader.
+void Form1::screenReaderSilent() {
+    if (jawsloaded != 1) return;
+    jawsloaded = 0;
+    if (speechmode != 3) return;
+    speechmode = 0;
+    setwindowtitle(titletext(false));
+    sayit("Jaws does not seem to be responding, Sapi on.");
+}
+
 void Form1::loadjaws(const std::function<void(const std::string&)>& startuplog) {
     jawsloaded = -1;
     try {

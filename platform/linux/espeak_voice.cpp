@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "platform/linux/sound_player.h"
+#include "platform/linux/thread_signals.h"
 #include "platform/wav_header.h"
 
 namespace tw {
@@ -145,20 +146,22 @@ struct EspeakVoice::Impl {
     std::atomic<int> rate{kDefaultRate};
     std::atomic<int> volume{kStartVolume};
 
-    // What waits to be said. A purge bumps the generation; anything older is dropped, and a
-    // synthesis of an older one stops at its next buffer.
+    // What waits to be said. A purge bumps the generation; anything older is dropped, a
+    // synthesis of an older one stops at its next buffer, and the synthesis thread drops what
+    // the sound server still holds of it. speak() only ever takes queueMutex, for a moment.
     std::mutex queueMutex;
     std::condition_variable wake;
     std::condition_variable idle;
     std::deque<Utterance> queue;
     bool busy = false;
     bool stopping = false;
+    bool finished = false;
     std::atomic<std::uint64_t> generation{0};
 
-    // Where audio goes. Taken for each buffer so a purge cannot slip between check and output
-    // on the device; a WAV file needs no such care, so speak() never waits on disk writes.
-    std::mutex outMutex;
-    std::atomic<std::uint32_t> device{0};  // set once by the synthesis thread
+    // Where audio goes; the synthesis thread's alone.
+    std::unique_ptr<AudioStream> out;
+    std::atomic<bool> sounding{false};
+    std::uint64_t flushedGeneration = 0;
     int wavFd = -1;
     std::uint64_t wavBytes = 0;
     bool wavBroken = false;
@@ -168,9 +171,7 @@ struct EspeakVoice::Impl {
     std::uint64_t speaking = 0;
     bool heardFirst = false;
     bool heardSound = false;
-    bool holdingAudio = false;
-
-    std::thread worker;
+    std::chrono::steady_clock::time_point nextOpen{};
 
     Impl(Engine& shared, int rateHz) : engine(shared), sampleRate(rateHz) {}
 
@@ -178,7 +179,6 @@ struct EspeakVoice::Impl {
     void say(const Utterance& utterance);
     int onAudio(const short* samples, int count);
     void appendWav(const short* samples, int count);
-    bool deviceDrained();
 };
 
 namespace {
@@ -188,11 +188,15 @@ int synthCallback(short* samples, int count, espeak_EVENT* events) {
     return voice ? voice->onAudio(samples, count) : 0;
 }
 
+// How long the end waits for the last words to reach a WAV file, and for the synthesis thread.
+constexpr auto kFinishWav = std::chrono::milliseconds(800);
+constexpr auto kLetGo = std::chrono::milliseconds(200);
+
 }  // namespace
 
 EspeakVoice::EspeakVoice(std::string wavPath) {
     Engine& shared = startEngine();
-    impl_ = std::make_unique<Impl>(shared, shared.sampleRate);
+    impl_ = std::make_shared<Impl>(shared, shared.sampleRate);
     if (!wavPath.empty()) {
         const int fd = ::open(wavPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
         if (fd < 0) throw PlatformError("cannot write speech to " + wavPath + ": " + std::strerror(errno));
@@ -205,7 +209,7 @@ EspeakVoice::EspeakVoice(std::string wavPath) {
     }
     const bool wantDevice = wavPath.empty();
     try {
-        impl_->worker = std::thread([impl = impl_.get(), wantDevice] { impl->run(wantDevice); });
+        std::thread([impl = impl_, wantDevice] { impl->run(wantDevice); }).detach();
     } catch (const std::system_error& error) {
         if (impl_->wavFd >= 0) ::close(impl_->wavFd);
         throw PlatformError(std::string("cannot start the speech thread: ") + error.what());
@@ -214,17 +218,15 @@ EspeakVoice::EspeakVoice(std::string wavPath) {
 
 EspeakVoice::~EspeakVoice() {
     // A file is a record of what was said, and synthesis runs far faster than speech, so the
-    // last words still go in; a device just stops, as SAPI's voice does.
-    if (impl_->wavFd >= 0) waitUntilIdle(std::chrono::seconds(5));
-    {
-        std::lock_guard<std::mutex> lock(impl_->queueMutex);
-        impl_->stopping = true;
-        impl_->queue.clear();
-        impl_->generation.fetch_add(1);
-    }
+    // last words still go in; a device just stops, as SAPI's voice does. Neither waits long: a
+    // sound server that hangs keeps the synthesis thread, which keeps its own share of the voice.
+    if (impl_->wavFd >= 0) waitUntilIdle(kFinishWav);
+    std::unique_lock<std::mutex> lock(impl_->queueMutex);
+    impl_->stopping = true;
+    impl_->queue.clear();
+    impl_->generation.fetch_add(1);
     impl_->wake.notify_all();
-    impl_->worker.join();
-    if (impl_->wavFd >= 0) ::close(impl_->wavFd);
+    impl_->idle.wait_for(lock, kLetGo, [&] { return impl_->finished; });
 }
 
 void EspeakVoice::speak(const std::string& text, int flags) {
@@ -234,12 +236,6 @@ void EspeakVoice::speak(const std::string& text, int flags) {
         if (purge) {
             impl_->generation.fetch_add(1);
             impl_->queue.clear();
-            // Cleared while the queue is held, so the new text's first buffer cannot be queued
-            // on the device before this clear and lost to it.
-            if (const std::uint32_t device = impl_->device.load()) {
-                std::lock_guard<std::mutex> out(impl_->outMutex);
-                SDL_ClearQueuedAudio(device);
-            }
         }
         if (!text.empty()) impl_->queue.push_back({text, impl_->generation.load()});
     }
@@ -264,15 +260,10 @@ int EspeakVoice::sampleRate() const { return impl_->sampleRate; }
 
 bool EspeakVoice::waitUntilIdle(std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
-    {
-        std::unique_lock<std::mutex> lock(impl_->queueMutex);
-        if (!impl_->idle.wait_until(lock, deadline, [&] { return impl_->queue.empty() && !impl_->busy; })) return false;
-    }
-    while (!impl_->deviceDrained()) {
-        if (std::chrono::steady_clock::now() >= deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
+    std::unique_lock<std::mutex> lock(impl_->queueMutex);
+    return impl_->idle.wait_until(lock, deadline, [&] {
+        return (impl_->queue.empty() && !impl_->busy && !impl_->sounding.load()) || impl_->finished;
+    });
 }
 
 void EspeakVoice::setFirstAudioHook(std::function<void()> hook) {
@@ -281,40 +272,59 @@ void EspeakVoice::setFirstAudioHook(std::function<void()> hook) {
 }
 
 void EspeakVoice::Impl::run(bool wantDevice) {
+    blockThreadSignals();
     auto lastSound = std::chrono::steady_clock::now();
+    std::unique_lock<std::mutex> lock(queueMutex);
     for (;;) {
-        Utterance next;
-        {
-            std::unique_lock<std::mutex> lock(queueMutex);
-            waitClosingWhenIdle(
-                lock, wake, [&] { return stopping || !queue.empty(); }, device, &outMutex, lastSound);
-            if (stopping) break;
-            next = std::move(queue.front());
-            queue.pop_front();
-            busy = true;
+        const auto ready = [&] {
+            return stopping || !queue.empty() || flushedGeneration != generation.load();
+        };
+        if (!wake.wait_for(lock, out && sounding ? std::chrono::milliseconds(10) : kPollIdle, ready)) {
+            const bool was = sounding.load();
+            sounding = out && out->playing();
+            closeWhenIdle(lock, out, lastSound);
+            if (was && !sounding) idle.notify_all();
+            continue;
         }
+        // A purge: what the sound server still holds of older speech goes at once.
+        if (flushedGeneration != generation.load()) {
+            flushedGeneration = generation.load();
+            if (out) out->flush();
+            sounding = false;
+        }
+        if (stopping) break;
+        if (queue.empty()) {
+            idle.notify_all();
+            continue;
+        }
+        Utterance next = std::move(queue.front());
+        queue.pop_front();
+        busy = true;
+        lock.unlock();
         // Opened for the first words, not at start-up: a game on another speech path never
         // opens a stream, and a slow sound server never holds up the start.
-        if (wantDevice && device.load() == 0 && next.generation == generation.load()) {
-            if (!holdingAudio) holdingAudio = holdAudio();
-            const std::uint32_t opened = holdingAudio ? openAudioOutput(sampleRate, 1) : 0;
-            std::lock_guard<std::mutex> out(outMutex);
-            device.store(opened);
+        if (wantDevice && !out && next.generation == generation.load() &&
+            std::chrono::steady_clock::now() >= nextOpen) {
+            out = openAudioStream(sampleRate, 1);
+            if (!out) nextOpen = std::chrono::steady_clock::now() + std::chrono::seconds(5);
         }
         say(next);
-        lastSound = std::chrono::steady_clock::now();
-        {
-            std::lock_guard<std::mutex> lock(queueMutex);
-            busy = false;
+        if (out && heardSound) {
+            out->trigger();
+            sounding = true;
         }
+        lastSound = std::chrono::steady_clock::now();
+        lock.lock();
+        busy = false;
         idle.notify_all();
     }
-    if (wantDevice) {
-        closeAudioOutput(device.exchange(0));
-        if (holdingAudio) releaseAudio();
-        // SDL keeps its error text per thread and frees it only when asked.
-        SDL_TLSCleanup();
-    }
+    lock.unlock();
+    out.reset();
+    // SDL keeps its error text per thread and frees it only when asked.
+    SDL_TLSCleanup();
+    lock.lock();
+    finished = true;
+    idle.notify_all();
 }
 
 void EspeakVoice::Impl::say(const Utterance& utterance) {
@@ -333,16 +343,13 @@ int EspeakVoice::Impl::onAudio(const short* samples, int count) {
     // Returning 1 makes espeak-ng drop the rest of the utterance.
     if (generation.load() != speaking) return 1;
     if (!samples || count <= 0) return 0;
-    // Outside outMutex, so a hook that waits on the game's thread cannot hold up speak().
     if (!heardFirst) {
         heardFirst = true;
         if (firstAudioHook) firstAudioHook();
     }
-    std::lock_guard<std::mutex> out(outMutex);
-    if (generation.load() != speaking) return 1;
     if (wavFd >= 0) {
         appendWav(samples, count);
-    } else if (const std::uint32_t open = device.load()) {
+    } else if (out) {
         // espeak-ng begins many words with up to 40 ms of near silence (the closure before a
         // "p", say); on a device the answer is heard that much sooner without it.
         if (!heardSound) {
@@ -352,7 +359,10 @@ int EspeakVoice::Impl::onAudio(const short* samples, int count) {
             }
             heardSound = count > 0;
         }
-        if (count > 0) SDL_QueueAudio(open, samples, static_cast<Uint32>(count) * sizeof(short));
+        if (count > 0) {
+            out->write(samples, static_cast<std::size_t>(count) * sizeof(short));
+            sounding = true;
+        }
     }
     return 0;
 }
@@ -370,11 +380,6 @@ void EspeakVoice::Impl::appendWav(const short* samples, int count) {
     wavBytes += bytes;
     // The header follows every buffer, so the file is a whole WAV whenever it is read.
     if (!writeWavHeader(wavFd, sampleRate, static_cast<std::uint32_t>(wavBytes))) wavBroken = true;
-}
-
-bool EspeakVoice::Impl::deviceDrained() {
-    const std::uint32_t open = device.load();
-    return open == 0 || SDL_GetQueuedAudioSize(open) == 0;
 }
 
 }  // namespace tw

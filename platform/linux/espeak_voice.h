@@ -43,7 +43,7 @@ public:
     struct Impl;
 
 private:
-    std::unique_ptr<Impl> impl_;
+    std::shared_ptr<Impl> impl_;
 };
 
 }  // namespace tw

@@ -1,23 +1,186 @@
-// platform/linux/sound_player.cpp: WAV sounds played through SDL2 audio without holding up the game.
+// platform/linux/sound_player.cpp: the sound device (PulseAudio, else SDL2) and WAV sounds played
+// without holding up the game.
 #include "platform/linux/sound_player.h"
 
 #include <SDL.h>
 #include <dlfcn.h>
+#include <pulse/pulseaudio.h>
 
-#include <atomic>
-#include <cstdlib>
 #include <condition_variable>
+#include <cstdlib>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <thread>
 #include <vector>
 
+#include "platform/linux/thread_signals.h"
+
 namespace tw {
 
 namespace {
 
-// SDL's audio initialisation and device open/close must not run on two threads at once. Both
-// are constant-initialised, so they outlive every static that closes a device at exit.
+using Clock = std::chrono::steady_clock;
+
+std::int64_t nowNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count();
+}
+
+// How long a sound server may take to accept a connection or a stream, and how long a machine
+// without one waits before it is asked again.
+constexpr auto kAnswerLimit = std::chrono::milliseconds(1000);
+constexpr auto kRetryOpen = std::chrono::seconds(5);
+
+std::atomic<int> gOpenOutputs{0};
+
+int framesFromEnvironment(int fallback) {
+    if (const char* frames = std::getenv("TW_AUDIO_FRAMES")) {
+        const int n = std::atoi(frames);
+        if (n >= 16 && n <= 16384) return n;
+    }
+    return fallback;
+}
+
+// Waits, polling, until done() says yes (1) or no (-1), or the limit passes (no).
+bool waitFor(const std::function<int()>& done) {
+    for (const auto until = Clock::now() + kAnswerLimit; Clock::now() < until;) {
+        if (const int state = done()) return state > 0;
+        std::this_thread::sleep_for(std::chrono::microseconds(500));
+    }
+    return false;
+}
+
+// --- PulseAudio -----------------------------------------------------------------------------
+
+// One connection to the server for the whole process, kept while it works, so that opening a
+// stream after a silence is quick. Streams keep a share of it.
+struct PulseLink {
+    pa_threaded_mainloop* loop = nullptr;
+    pa_context* context = nullptr;
+
+    ~PulseLink() {
+        if (context) {
+            pa_threaded_mainloop_lock(loop);
+            pa_context_disconnect(context);
+            pa_threaded_mainloop_unlock(loop);
+        }
+        if (loop) pa_threaded_mainloop_stop(loop);
+        if (context) pa_context_unref(context);
+        if (loop) pa_threaded_mainloop_free(loop);
+    }
+    bool ready() {
+        pa_threaded_mainloop_lock(loop);
+        const bool ok = pa_context_get_state(context) == PA_CONTEXT_READY;
+        pa_threaded_mainloop_unlock(loop);
+        return ok;
+    }
+};
+
+std::mutex gPulseMutex;
+std::shared_ptr<PulseLink> gPulse;
+Clock::time_point gPulseRetry{};
+
+std::shared_ptr<PulseLink> pulseLink() {
+    std::lock_guard<std::mutex> lock(gPulseMutex);
+    if (gPulse && gPulse->ready()) return gPulse;
+    gPulse.reset();
+    if (Clock::now() < gPulseRetry) return nullptr;
+    auto link = std::make_shared<PulseLink>();
+    link->loop = pa_threaded_mainloop_new();
+    if (!link->loop) return nullptr;
+    link->context = pa_context_new(pa_threaded_mainloop_get_api(link->loop), "Tumblewick");
+    if (!link->context ||
+        pa_context_connect(link->context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0 ||
+        pa_threaded_mainloop_start(link->loop) < 0) {
+        gPulseRetry = Clock::now() + kRetryOpen;
+        return nullptr;
+    }
+    const bool up = waitFor([&] {
+        pa_threaded_mainloop_lock(link->loop);
+        const pa_context_state_t state = pa_context_get_state(link->context);
+        pa_threaded_mainloop_unlock(link->loop);
+        return state == PA_CONTEXT_READY ? 1 : !PA_CONTEXT_IS_GOOD(state) ? -1 : 0;
+    });
+    if (!up) {
+        gPulseRetry = Clock::now() + kRetryOpen;
+        return nullptr;
+    }
+    gPulse = link;
+    return link;
+}
+
+class PulseStream : public AudioStream {
+public:
+    PulseStream(std::shared_ptr<PulseLink> link, int sampleRate, int channels)
+        : AudioStream(sampleRate, channels), link_(std::move(link)) {}
+    ~PulseStream() override {
+        if (!stream_) return;
+        pa_threaded_mainloop_lock(link_->loop);
+        pa_stream_set_underflow_callback(stream_, nullptr, nullptr);
+        pa_stream_disconnect(stream_);
+        pa_stream_unref(stream_);
+        pa_threaded_mainloop_unlock(link_->loop);
+    }
+
+    bool open(int sampleRate, int channels) {
+        const pa_sample_spec spec{PA_SAMPLE_S16NE, static_cast<std::uint32_t>(sampleRate),
+                                  static_cast<std::uint8_t>(channels)};
+        // A short latency target keeps the sink close to real time; the buffer behind it
+        // (maxlength, the server's default of several seconds) takes all that is written.
+        pa_buffer_attr attr{};
+        attr.maxlength = static_cast<std::uint32_t>(-1);
+        attr.tlength = static_cast<std::uint32_t>(framesFromEnvironment(128) * channels * 2);
+        attr.prebuf = static_cast<std::uint32_t>(-1);
+        attr.minreq = static_cast<std::uint32_t>(-1);
+        attr.fragsize = static_cast<std::uint32_t>(-1);
+        pa_threaded_mainloop_lock(link_->loop);
+        stream_ = pa_stream_new(link_->context, "Tumblewick", &spec, nullptr);
+        bool started = stream_ && pa_stream_connect_playback(stream_, nullptr, &attr, PA_STREAM_ADJUST_LATENCY,
+                                                             nullptr, nullptr) == 0;
+        if (started) pa_stream_set_underflow_callback(stream_, &PulseStream::onUnderflow, this);
+        pa_threaded_mainloop_unlock(link_->loop);
+        return started && waitFor([&] {
+                   pa_threaded_mainloop_lock(link_->loop);
+                   const pa_stream_state_t state = pa_stream_get_state(stream_);
+                   pa_threaded_mainloop_unlock(link_->loop);
+                   return state == PA_STREAM_READY ? 1 : !PA_STREAM_IS_GOOD(state) ? -1 : 0;
+               });
+    }
+
+    void write(const void* data, std::size_t bytes) override {
+        pa_threaded_mainloop_lock(link_->loop);
+        if (pa_stream_get_state(stream_) == PA_STREAM_READY)
+            pa_stream_write(stream_, data, bytes, nullptr, 0, PA_SEEK_RELATIVE);
+        pa_threaded_mainloop_unlock(link_->loop);
+        wrote(bytes);
+    }
+    void flush() override {
+        run(pa_stream_flush);
+        flushed();
+    }
+    void trigger() override { run(pa_stream_trigger); }
+
+private:
+    void run(pa_operation* (*call)(pa_stream*, pa_stream_success_cb_t, void*)) {
+        pa_threaded_mainloop_lock(link_->loop);
+        if (pa_stream_get_state(stream_) == PA_STREAM_READY)
+            if (pa_operation* op = call(stream_, nullptr, nullptr)) pa_operation_unref(op);
+        pa_threaded_mainloop_unlock(link_->loop);
+    }
+    // The server ran dry. At the end of what was written that is expected; before it, the
+    // player heard a gap.
+    static void onUnderflow(pa_stream*, void* self) {
+        auto* stream = static_cast<PulseStream*>(self);
+        if (stream->playing()) ++stream->underruns_;
+    }
+
+    std::shared_ptr<PulseLink> link_;
+    pa_stream* stream_ = nullptr;
+};
+
+// --- SDL2 -----------------------------------------------------------------------------------
+
+// SDL's audio initialisation and device open/close must not run on two threads at once.
 std::mutex gSdlMutex;
 int gSdlUsers = 0;
 
@@ -37,104 +200,93 @@ void muteAlsa() {
     // The handle stays open: unloading would drop the handler before SDL loads the library.
 }
 
-int gOpenOutputs = 0;
-
-constexpr int kPlayerRate = 44100;
-constexpr int kPlayerChannels = 2;
-constexpr auto kRetryOpen = std::chrono::seconds(5);
-
-// The device buffer: what is queued waits at most this long, and the sound server holds about
-// one more. Shorter is heard sooner; much shorter underruns on a busy machine.
-Uint16 deviceFrames(int sampleRate) {
-    if (const char* frames = std::getenv("TW_AUDIO_FRAMES")) return static_cast<Uint16>(std::atoi(frames));
-    Uint16 samples = 64;
-    while (samples < 4096 && samples * 200 < sampleRate) samples = static_cast<Uint16>(samples * 2);
-    return samples;
-}
-
-bool holdAudioLocked() {
-    if (gSdlUsers == 0) {
-        muteAlsa();
-        // SDL's audio pulls in its event subsystem, which would otherwise take over Ctrl+C.
-        SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
-        SDL_SetHint(SDL_HINT_AUDIO_DEVICE_APP_NAME, "Tumblewick");
-        if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return false;
+class SdlStream : public AudioStream {
+public:
+    SdlStream(int sampleRate, int channels) : AudioStream(sampleRate, channels) {}
+    ~SdlStream() override {
+        std::lock_guard<std::mutex> lock(gSdlMutex);
+        if (device_) SDL_CloseAudioDevice(device_);
+        if (held_ && --gSdlUsers == 0) SDL_QuitSubSystem(SDL_INIT_AUDIO);
     }
-    ++gSdlUsers;
-    return true;
-}
 
-void releaseAudioLocked() {
-    if (--gSdlUsers == 0) SDL_QuitSubSystem(SDL_INIT_AUDIO);
-}
+    bool open(int sampleRate, int channels) {
+        std::lock_guard<std::mutex> lock(gSdlMutex);
+        if (gSdlUsers == 0) {
+            muteAlsa();
+            // SDL's audio pulls in its event subsystem, which would otherwise take over Ctrl+C.
+            SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+            SDL_SetHint(SDL_HINT_AUDIO_DEVICE_APP_NAME, "Tumblewick");
+            if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return false;
+        }
+        ++gSdlUsers;
+        held_ = true;
+        SDL_AudioSpec want{};
+        want.freq = sampleRate;
+        want.format = AUDIO_S16SYS;
+        want.channels = static_cast<Uint8>(channels);
+        want.samples = static_cast<Uint16>(framesFromEnvironment(512));
+        SDL_AudioSpec have{};
+        device_ = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
+        if (device_) SDL_PauseAudioDevice(device_, 0);
+        return device_ != 0;
+    }
+    void write(const void* data, std::size_t bytes) override {
+        SDL_QueueAudio(device_, data, static_cast<Uint32>(bytes));
+        wrote(bytes);
+    }
+    void flush() override {
+        SDL_ClearQueuedAudio(device_);
+        flushed();
+    }
+
+private:
+    SDL_AudioDeviceID device_ = 0;
+    bool held_ = false;
+};
+
+// Counts the open outputs for as long as one lives.
+template <class Stream>
+class Counted : public Stream {
+public:
+    using Stream::Stream;
+    ~Counted() override { --gOpenOutputs; }
+};
 
 }  // namespace
 
-bool holdAudio() {
-    std::lock_guard<std::mutex> lock(gSdlMutex);
-    return holdAudioLocked();
+bool AudioStream::playing() const { return playsUntil_.load() > nowNs(); }
+
+void AudioStream::wrote(std::size_t bytes) {
+    const std::int64_t now = nowNs();
+    const std::int64_t from = std::max(now, playsUntil_.load());
+    playsUntil_.store(from + static_cast<std::int64_t>(bytes) * 1000000000 / bytesPerSecond_);
 }
 
-void releaseAudio() {
-    std::lock_guard<std::mutex> lock(gSdlMutex);
-    releaseAudioLocked();
-}
+void AudioStream::flushed() { playsUntil_.store(nowNs()); }
 
-std::uint32_t openAudioOutput(int sampleRate, int channels) {
-    std::lock_guard<std::mutex> lock(gSdlMutex);
-    if (!holdAudioLocked()) return 0;
-    SDL_AudioSpec want{};
-    want.freq = sampleRate;
-    want.format = AUDIO_S16SYS;
-    want.channels = static_cast<Uint8>(channels);
-    want.samples = deviceFrames(sampleRate);
-    SDL_AudioSpec have{};
-    SDL_AudioDeviceID device = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
-    if (device == 0) {
-        releaseAudioLocked();
-        return 0;
-    }
-    ++gOpenOutputs;
-    SDL_PauseAudioDevice(device, 0);
-    return device;
-}
-
-void closeAudioOutput(std::uint32_t device) {
-    if (device == 0) return;
-    std::lock_guard<std::mutex> lock(gSdlMutex);
-    SDL_CloseAudioDevice(device);
-    --gOpenOutputs;
-    releaseAudioLocked();
-}
-
-int openAudioOutputs() {
-    std::lock_guard<std::mutex> lock(gSdlMutex);
-    return gOpenOutputs;
-}
-
-void waitClosingWhenIdle(std::unique_lock<std::mutex>& lock, std::condition_variable& wake,
-                         const std::function<bool()>& ready, std::atomic<std::uint32_t>& device, std::mutex* outMutex,
-                         std::chrono::steady_clock::time_point& lastSound) {
-    while (!ready() && device.load() != 0) {
-        if (wake.wait_for(lock, kPollIdle, ready)) break;
-        if (SDL_GetQueuedAudioSize(device.load()) > 0) {
-            lastSound = std::chrono::steady_clock::now();
-        } else if (std::chrono::steady_clock::now() - lastSound >= kCloseWhenIdle) {
-            std::uint32_t closing = 0;
-            if (outMutex) {
-                std::lock_guard<std::mutex> out(*outMutex);
-                closing = device.exchange(0);
-            } else {
-                closing = device.exchange(0);
-            }
-            // Closing waits for SDL's audio thread.
-            lock.unlock();
-            closeAudioOutput(closing);
-            lock.lock();
+std::unique_ptr<AudioStream> openAudioStream(int sampleRate, int channels) {
+    if (!std::getenv("SDL_AUDIODRIVER")) {
+        if (auto link = pulseLink()) {
+            auto stream = std::make_unique<Counted<PulseStream>>(link, sampleRate, channels);
+            ++gOpenOutputs;
+            if (stream->open(sampleRate, channels)) return stream;
+            return nullptr;
         }
     }
-    wake.wait(lock, ready);
+    auto stream = std::make_unique<Counted<SdlStream>>(sampleRate, channels);
+    ++gOpenOutputs;
+    if (stream->open(sampleRate, channels)) return stream;
+    return nullptr;
 }
+
+int openAudioOutputs() { return gOpenOutputs.load(); }
+
+// --- WAV sounds -----------------------------------------------------------------------------
+
+namespace {
+constexpr int kPlayerRate = 44100;
+constexpr int kPlayerChannels = 2;
+}  // namespace
 
 struct SoundPlayer::Impl {
     std::mutex mutex;
@@ -144,30 +296,28 @@ struct SoundPlayer::Impl {
     std::uint64_t requested = 0;
     std::uint64_t handled = 0;
     bool stopping = false;
+    bool finished = false;
 
-    std::atomic<std::uint32_t> device{0};
     std::atomic<int> started{0};
-    std::chrono::steady_clock::time_point nextOpen{};   // worker thread only
-    std::chrono::steady_clock::time_point lastSound{};  // worker thread only
-    bool holdingAudio = false;                          // worker thread only
-    std::thread worker;
+    std::atomic<bool> sounding{false};
+    std::unique_ptr<AudioStream> out;  // worker thread only
+    Clock::time_point nextOpen{};      // worker thread only
+    Clock::time_point lastSound{};     // worker thread only
 
     void run();
     void start(const std::string& path);
-    bool ensureDevice();
 };
 
-SoundPlayer::SoundPlayer() : impl_(std::make_unique<Impl>()) {
-    impl_->worker = std::thread([impl = impl_.get()] { impl->run(); });
+SoundPlayer::SoundPlayer() : impl_(std::make_shared<Impl>()) {
+    std::thread([impl = impl_] { impl->run(); }).detach();
 }
 
 SoundPlayer::~SoundPlayer() {
-    {
-        std::lock_guard<std::mutex> lock(impl_->mutex);
-        impl_->stopping = true;
-    }
+    // Never waits long: a sound system that hangs keeps the worker, which keeps its own share.
+    std::unique_lock<std::mutex> lock(impl_->mutex);
+    impl_->stopping = true;
     impl_->wake.notify_all();
-    impl_->worker.join();
+    impl_->handledChanged.wait_for(lock, std::chrono::milliseconds(200), [&] { return impl_->finished; });
 }
 
 void SoundPlayer::play(const std::string& path) {
@@ -187,56 +337,53 @@ bool SoundPlayer::waitUntilHandled(std::chrono::milliseconds timeout) {
 
 int SoundPlayer::soundsStarted() const { return impl_->started.load(); }
 
-bool SoundPlayer::playing() const {
-    const std::uint32_t device = impl_->device.load();
-    return device != 0 && SDL_GetQueuedAudioSize(device) > 0;
+bool SoundPlayer::playing() const { return impl_->sounding.load(); }
+
+void closeWhenIdle(std::unique_lock<std::mutex>& lock, std::unique_ptr<AudioStream>& out, Clock::time_point& lastSound) {
+    if (!out) return;
+    if (out->playing()) {
+        lastSound = Clock::now();
+    } else if (Clock::now() - lastSound >= kCloseWhenIdle) {
+        std::unique_ptr<AudioStream> closing = std::move(out);
+        lock.unlock();
+        closing.reset();
+        lock.lock();
+    }
 }
 
 void SoundPlayer::Impl::run() {
+    blockThreadSignals();
+    std::unique_lock<std::mutex> lock(mutex);
     for (;;) {
-        std::string path;
-        std::uint64_t upTo = 0;
-        {
-            std::unique_lock<std::mutex> lock(mutex);
-            waitClosingWhenIdle(
-                lock, wake, [&] { return stopping || pending.has_value(); }, device, nullptr, lastSound);
-            if (stopping) break;
-            path = std::move(*pending);
-            pending.reset();
-            upTo = requested;
+        const auto ready = [&] { return stopping || pending.has_value(); };
+        if (!wake.wait_for(lock, kPollIdle, ready)) {
+            sounding = out && out->playing();
+            closeWhenIdle(lock, out, lastSound);
+            continue;
         }
+        if (stopping) break;
+        std::string path = std::move(*pending);
+        pending.reset();
+        const std::uint64_t upTo = requested;
+        lock.unlock();
         start(path);
-        {
-            std::lock_guard<std::mutex> lock(mutex);
-            handled = upTo;
-        }
+        lock.lock();
+        handled = upTo;
         handledChanged.notify_all();
     }
-    closeAudioOutput(device.exchange(0));
-    if (holdingAudio) releaseAudio();
+    lock.unlock();
+    out.reset();
     // SDL keeps its error text per thread and frees it only when asked.
     SDL_TLSCleanup();
-}
-
-bool SoundPlayer::Impl::ensureDevice() {
-    if (device.load() != 0) return true;
-    const auto now = std::chrono::steady_clock::now();
-    if (now < nextOpen) return false;
-    const std::uint32_t opened = openAudioOutput(kPlayerRate, kPlayerChannels);
-    if (opened == 0) {
-        // A machine without sound stays silent without paying for a fresh attempt on every sound.
-        nextOpen = now + kRetryOpen;
-        return false;
-    }
-    device.store(opened);
-    // Kept from the first sound on, so that the next one after a silence opens quickly.
-    if (!holdingAudio) holdingAudio = holdAudio();
-    return true;
+    lock.lock();
+    finished = true;
+    handledChanged.notify_all();
 }
 
 void SoundPlayer::Impl::start(const std::string& path) {
     // The new sound cuts off the old one even when it turns out to be unplayable.
-    if (const std::uint32_t open = device.load()) SDL_ClearQueuedAudio(open);
+    if (out) out->flush();
+    sounding = false;
 
     SDL_AudioSpec source{};
     Uint8* wav = nullptr;
@@ -254,12 +401,18 @@ void SoundPlayer::Impl::start(const std::string& path) {
         SDL_FreeAudioStream(stream);
     }
     SDL_FreeWAV(wav);
-    if (pcm.empty() || !ensureDevice()) return;
-
-    const std::uint32_t open = device.load();
-    SDL_ClearQueuedAudio(open);
-    if (SDL_QueueAudio(open, pcm.data(), static_cast<Uint32>(pcm.size())) == 0) ++started;
-    lastSound = std::chrono::steady_clock::now();
+    if (pcm.empty()) return;
+    if (!out && Clock::now() >= nextOpen) {
+        out = openAudioStream(kPlayerRate, kPlayerChannels);
+        // A machine without sound stays silent without paying for a fresh attempt on every sound.
+        if (!out) nextOpen = Clock::now() + kRetryOpen;
+    }
+    if (!out) return;
+    out->write(pcm.data(), pcm.size());
+    out->trigger();
+    ++started;
+    sounding = true;
+    lastSound = Clock::now();
 }
 
 SoundPlayer& processSoundPlayer() {

@@ -1,16 +1,56 @@
-// platform/linux/sound_player.h: WAV sounds played through SDL2 audio without holding up the game.
+// platform/linux/sound_player.h: the sound device, shared by the voice and the award sound, and
+// WAV sounds played without holding up the game.
 #pragma once
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
+#include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 
 namespace tw {
+
+// One output stream of signed 16-bit samples. Nothing here blocks on the sound server: what is
+// written is handed over whole and the server holds it until it is played, so a busy machine
+// cannot starve the sound, and a server that stops answering stalls nobody.
+//
+// Through PulseAudio (or PipeWire's PulseAudio service) when a server answers, with a short
+// latency target (TW_AUDIO_FRAMES frames, 128 by default) and a server-side buffer that takes a
+// whole answer; else through SDL2 (ALSA, or the driver SDL_AUDIODRIVER names, which also skips
+// PulseAudio), whose own thread refills a device buffer of TW_AUDIO_FRAMES frames (512 by default).
+class AudioStream {
+public:
+    virtual ~AudioStream() = default;
+    // Queues samples behind what is queued.
+    virtual void write(const void* data, std::size_t bytes) = 0;
+    // Drops everything queued and not yet played.
+    virtual void flush() = 0;
+    // Starts playback even when less than the server's start threshold is queued.
+    virtual void trigger() {}
+    // True while what was written has not all been played; safe from any thread.
+    bool playing() const;
+    // Times the server ran out of samples while some were expected (PulseAudio only).
+    int underruns() const { return underruns_.load(); }
+
+protected:
+    AudioStream(int sampleRate, int channels) : bytesPerSecond_(sampleRate * channels * 2) {}
+    void wrote(std::size_t bytes);
+    void flushed();
+    std::atomic<int> underruns_{0};
+
+private:
+    const int bytesPerSecond_;
+    // When the last sample written will have been played, in steady-clock nanoseconds.
+    std::atomic<std::int64_t> playsUntil_{0};
+};
+
+// Opens an output at this rate and channel count; nullptr when there is no usable device.
+// Waits at most about a second for a server that does not answer.
+std::unique_ptr<AudioStream> openAudioStream(int sampleRate, int channels);
+// How many outputs are open now, in this process.
+int openAudioOutputs();
 
 // Plays one sound at a time on its own thread. play() only hands the path over; loading, opening
 // the device and queueing happen later, so a slow or missing sound system never stalls a key.
@@ -31,9 +71,10 @@ public:
     // True while the device still has audio of the current sound to play.
     bool playing() const;
 
-private:
     struct Impl;
-    std::unique_ptr<Impl> impl_;
+
+private:
+    std::shared_ptr<Impl> impl_;
 };
 
 // The player behind playWavAsync, made on first use and kept until exit.
@@ -42,30 +83,15 @@ SoundPlayer& processSoundPlayer();
 // Starts a WAV file playing and returns at once; a new sound cuts off the previous one.
 void playWavAsync(const std::string& path);
 
-// SDL's audio is shared by the voice and the sounds. Opens an output of signed 16-bit samples at
-// this rate and channel count (SDL converts for the hardware) and starts it; 0 when there is no
-// usable device. Each successful open must be closed with closeAudioOutput.
-std::uint32_t openAudioOutput(int sampleRate, int channels);
-void closeAudioOutput(std::uint32_t device);
-// How many outputs are open now, in this process.
-int openAudioOutputs();
-
-// Keeps SDL's audio (and its connection to the sound server) up between outputs, so that
-// reopening one after a silence is quick. Each successful hold must be released.
-bool holdAudio();
-void releaseAudio();
-
 // A user of the sound device closes its output after this long with nothing to play; the
 // sound server then has no stream of ours and may suspend its sink.
 constexpr auto kCloseWhenIdle = std::chrono::milliseconds(1500);
 constexpr auto kPollIdle = std::chrono::milliseconds(100);
 
-// Waits on wake until ready() holds. Meanwhile, an open output streams even silence to the sound
-// server, so once it has had nothing to play for kCloseWhenIdle it is taken from device (under
-// outMutex, when given) and closed, with lock released so that nobody waits for the close.
-// lastSound is when the output last had something to play.
-void waitClosingWhenIdle(std::unique_lock<std::mutex>& lock, std::condition_variable& wake,
-                         const std::function<bool()>& ready, std::atomic<std::uint32_t>& device, std::mutex* outMutex,
-                         std::chrono::steady_clock::time_point& lastSound);
+// Called by an output's owner each time its wait for work times out (every kPollIdle): notes
+// when out last played, and once it has had nothing to play for kCloseWhenIdle closes it, with
+// lock released meanwhile.
+void closeWhenIdle(std::unique_lock<std::mutex>& lock, std::unique_ptr<AudioStream>& out,
+                   std::chrono::steady_clock::time_point& lastSound);
 
 }  // namespace tw

@@ -3,9 +3,6 @@
 
 #include <fcntl.h>
 #include <libspeechd.h>
-#include <poll.h>
-#include <pthread.h>
-#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -17,6 +14,8 @@
 #include <mutex>
 #include <thread>
 
+#include "platform/linux/thread_signals.h"
+
 // libspeechd 0.11 leaks a short g_strdup from every spd_open2 that fails to connect. It is not
 // ours to fix; LeakSanitizer, when built in, reads this list at the end of the program (and of
 // the test programs that link this file). Glib has no frame pointers, so the quick unwinder often
@@ -27,60 +26,47 @@ namespace tw {
 
 namespace {
 
-// Texts the game may pile up behind a daemon that stopped reading; the oldest go first.
+using Clock = std::chrono::steady_clock;
+
+// Texts the game may pile up behind a slow daemon; the oldest go first.
 constexpr std::size_t kMaxQueued = 256;
-// How long the destructor lets queued texts go out before it cuts the connection.
-constexpr auto kDrainOnClose = std::chrono::milliseconds(500);
-// Connecting again, after the daemon went away: at most this long, and not more often.
-constexpr auto kReconnectTimeout = std::chrono::seconds(3);
-constexpr auto kReconnectEvery = std::chrono::seconds(1);
+// At the end: how long queued texts may still go out, then how long a cut connection may take
+// to let go of the reader's thread before it is left behind.
+constexpr auto kDrainOnClose = std::chrono::milliseconds(250);
+constexpr auto kLetGo = std::chrono::milliseconds(150);
+// A daemon that libspeechd has to start first may take this long to answer.
+constexpr auto kSpawnLimit = std::chrono::seconds(5);
 
-// libspeechd writes to its socket with plain write(); a daemon that died would otherwise raise
-// SIGPIPE and end the game. Only the threads that talk to the daemon block it.
-void blockSigpipe() {
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGPIPE);
-    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+// The unix socket libspeechd would connect to; empty for another kind of address.
+std::string socketPath() {
+    char* error = nullptr;
+    SPDConnectionAddress* address = spd_get_default_address(&error);
+    std::free(error);
+    std::string path;
+    if (address && address->method == SPD_METHOD_UNIX_SOCKET && address->unix_socket_name)
+        path = address->unix_socket_name;
+    if (address) SPDConnectionAddress__free(address);
+    return path;
 }
 
-// In single mode the daemon sends nothing unasked, so anything readable here is the end.
-bool peerGone(int fd) {
-    pollfd watch{fd, static_cast<short>(POLLIN | POLLRDHUP), 0};
-    if (poll(&watch, 1, 0) <= 0) return false;
-    if (watch.revents & (POLLHUP | POLLERR | POLLRDHUP | POLLNVAL)) return true;
-    if (watch.revents & POLLIN) {
-        char byte = 0;
-        const ssize_t got = recv(fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
-        return got == 0 || (got < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR);
-    }
-    return false;
-}
-
-// A daemon that took the connection and then did not answer: one to leave alone, not to start.
-struct NoAnswer : PlatformError {
-    using PlatformError::PlatformError;
-};
-
-// Shared with the connecting thread, which may outlive a constructor that gave up on it.
+// Shared with the connecting thread, which may outlive a reader that gave up on it.
 struct Attempt {
     std::mutex mutex;
     std::condition_variable done;
     bool finished = false;
     bool abandoned = false;
     SPDConnection* connection = nullptr;
-    std::string error;
 };
 
-// Connects within timeout; with autospawn, libspeechd starts a daemon that is not running.
+// Connects within timeout, or returns nullptr and leaves a hanging spd_open2 behind; with
+// autospawn, libspeechd starts a daemon that is not running.
 SPDConnection* openConnection(std::chrono::milliseconds timeout, bool autospawn) {
     auto attempt = std::make_shared<Attempt>();
     std::thread opener([attempt, autospawn] {
-        blockSigpipe();
+        blockThreadSignals();
         char* error = nullptr;
         SPDConnection* connection =
             spd_open2("tumblewick", "main", nullptr, SPD_MODE_SINGLE, nullptr, autospawn ? 1 : 0, &error);
-        const std::string reason = error ? error : "";
         std::free(error);
         std::lock_guard<std::mutex> lock(attempt->mutex);
         if (attempt->abandoned) {
@@ -88,7 +74,6 @@ SPDConnection* openConnection(std::chrono::milliseconds timeout, bool autospawn)
             return;
         }
         attempt->connection = connection;
-        attempt->error = reason;
         attempt->finished = true;
         attempt->done.notify_all();
     });
@@ -97,13 +82,10 @@ SPDConnection* openConnection(std::chrono::milliseconds timeout, bool autospawn)
         attempt->abandoned = true;
         lock.unlock();
         opener.detach();
-        throw NoAnswer("speech-dispatcher did not answer within " + std::to_string(timeout.count()) + " ms");
+        return nullptr;
     }
     lock.unlock();
     opener.join();
-    if (!attempt->connection) {
-        throw PlatformError(attempt->error.empty() ? "cannot connect to speech-dispatcher" : attempt->error);
-    }
     return attempt->connection;
 }
 
@@ -115,12 +97,14 @@ struct SpeechdReader::Impl {
         bool cancelFirst = false;
     };
 
+    std::function<void()> onSilent;
+    std::chrono::milliseconds answerLimit;
+    std::string daemon;
+
+    // Worker thread only, apart from watchFd: our own duplicate of the socket, which the
+    // watchdog and the destructor cut to free a worker stuck in a read.
     SPDConnection* connection = nullptr;
-    // Our own duplicate of the socket: stays valid whatever libspeechd closes. Atomic, since the
-    // destructor may cut it while the worker connects anew.
     std::atomic<int> watchFd{-1};
-    bool spawnFirst = false;  // no daemon answered at start: the worker starts one
-    std::chrono::steady_clock::time_point lastAttempt{};
 
     std::mutex mutex;
     std::condition_variable wake;
@@ -129,86 +113,116 @@ struct SpeechdReader::Impl {
     bool busy = false;
     bool stopping = false;
     bool finished = false;
-    std::atomic<bool> alive{true};
-    std::atomic<bool> closing{false};
+    // When the call under way must have been answered; max while none is under way.
+    Clock::time_point callDeadline = Clock::time_point::max();
+    std::atomic<bool> alive{false};
+    std::atomic<bool> silent{false};
     std::thread worker;
+    std::thread watchdog;
 
     void run();
-    // Sends one item; false when the daemon turned out to be gone.
+    void watch();
+    void deliver(const Item& item);
     bool send(const Item& item);
-    void adopt(SPDConnection* opened);
+    bool connect();
     void disconnect();
-    // Connects anew, starting the daemon if need be; false when it cannot (yet).
-    bool reconnect();
+    void giveUp();
+    void armCall(bool on);
 };
 
-void SpeechdReader::Impl::adopt(SPDConnection* opened) {
-    connection = opened;
+void SpeechdReader::Impl::giveUp() {
+    if (silent.exchange(true)) return;
+    std::function<void()> tell;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        queue.clear();
+        tell = onSilent;
+    }
+    if (tell) tell();
+}
+
+void SpeechdReader::Impl::armCall(bool on) {
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        callDeadline = on ? Clock::now() + answerLimit : Clock::time_point::max();
+    }
+    changed.notify_all();
+}
+
+bool SpeechdReader::Impl::connect() {
+    // A daemon whose socket is there should answer at once; one that must be started first
+    // gets the time a start takes.
+    const bool autospawn = !daemon.empty() && ::access(daemon.c_str(), X_OK) == 0;
+    const std::string path = socketPath();
+    const bool running = !path.empty() && ::access(path.c_str(), F_OK) == 0;
+    const auto limit = running || !autospawn ? answerLimit
+                                             : std::chrono::duration_cast<std::chrono::milliseconds>(kSpawnLimit);
+    connection = openConnection(limit, autospawn);
+    if (!connection) return false;
     fcntl(connection->socket, F_SETFD, FD_CLOEXEC);
     watchFd = fcntl(connection->socket, F_DUPFD_CLOEXEC, 0);
     alive.store(true);
+    return true;
 }
 
 void SpeechdReader::Impl::disconnect() {
     // After a lost connection libspeechd has closed its socket already; this only frees it.
     if (connection) spd_close(connection);
     connection = nullptr;
-    if (watchFd >= 0) ::close(watchFd);
-    watchFd = -1;
+    if (const int fd = watchFd.exchange(-1); fd >= 0) ::close(fd);
     alive.store(false);
 }
 
-bool SpeechdReader::Impl::reconnect() {
-    if (closing.load()) return false;  // the game is ending: what waits is dropped
-    const auto now = std::chrono::steady_clock::now();
-    if (!spawnFirst && now - lastAttempt < kReconnectEvery) return false;
-    spawnFirst = false;
-    lastAttempt = now;
+SpeechdReader::SpeechdReader(std::function<void()> onSilent, std::chrono::milliseconds answerLimit,
+                             const std::string& daemon)
+    : impl_(std::make_shared<Impl>()) {
+    const std::string path = socketPath();
+    const bool startable = !daemon.empty() && ::access(daemon.c_str(), X_OK) == 0;
+    if (!startable && (path.empty() || ::access(path.c_str(), F_OK) != 0))
+        throw PlatformError("no speech-dispatcher is running at " + (path.empty() ? "its address" : path) +
+                            ", and none is installed to start");
+    impl_->onSilent = std::move(onSilent);
+    impl_->answerLimit = answerLimit;
+    impl_->daemon = startable ? daemon : "";
     try {
-        adopt(openConnection(std::chrono::duration_cast<std::chrono::milliseconds>(kReconnectTimeout), true));
-        return true;
-    } catch (const PlatformError&) {
-        return false;
-    }
-}
-
-SpeechdReader::SpeechdReader(std::chrono::milliseconds connectTimeout, const std::string& daemon)
-    : impl_(std::make_unique<Impl>()) {
-    try {
-        impl_->adopt(openConnection(connectTimeout, false));
-    } catch (const NoAnswer&) {
-        throw;
-    } catch (const PlatformError&) {
-        // Not running, but there to be started: as speech-dispatcher's own clients do, it is
-        // started when the first text is to be said, so start-up waits for nothing. Anything else
-        // (a daemon that hangs, none installed) leaves the game on its own voice.
-        if (daemon.empty() || ::access(daemon.c_str(), X_OK) != 0) throw;
-        impl_->alive.store(false);
-        impl_->spawnFirst = true;
-    }
-    try {
-        impl_->worker = std::thread([impl = impl_.get()] { impl->run(); });
+        impl_->worker = std::thread([impl = impl_] { impl->run(); });
+        impl_->watchdog = std::thread([impl = impl_] { impl->watch(); });
     } catch (const std::system_error& error) {
-        impl_->disconnect();
         throw PlatformError(std::string("cannot start the speech-dispatcher thread: ") + error.what());
     }
 }
 
 SpeechdReader::~SpeechdReader() {
+    Impl& impl = *impl_;
+    bool done;
     {
-        std::unique_lock<std::mutex> lock(impl_->mutex);
-        impl_->stopping = true;
-        impl_->closing.store(true);
-        impl_->wake.notify_all();
-        // A daemon that stopped answering keeps the worker in a read; cutting the socket ends it.
-        if (!impl_->changed.wait_for(lock, kDrainOnClose, [&] { return impl_->finished; }) && impl_->watchFd >= 0)
-            shutdown(impl_->watchFd, SHUT_RDWR);
+        std::unique_lock<std::mutex> lock(impl.mutex);
+        impl.stopping = true;
+        impl.onSilent = nullptr;  // the game that asked to hear of it is going away
+        impl.wake.notify_all();
+        done = impl.changed.wait_for(lock, kDrainOnClose, [&] { return impl.finished; });
+        if (!done) {
+            // A daemon that stopped answering keeps the worker in a read; cutting the socket ends it.
+            impl.silent.store(true);
+            impl.queue.clear();
+            if (const int fd = impl.watchFd.load(); fd >= 0) shutdown(fd, SHUT_RDWR);
+            done = impl.changed.wait_for(lock, kLetGo, [&] { return impl.finished; });
+        }
     }
-    impl_->worker.join();
-    if (impl_->watchFd >= 0) ::close(impl_->watchFd);
+    impl.changed.notify_all();
+    if (done) {
+        impl.worker.join();
+        impl.watchdog.join();
+    } else {
+        // Stuck in libspeechd (a connection that never completes): the threads keep their own
+        // share of the reader and end with the process.
+        impl.worker.detach();
+        impl.watchdog.detach();
+    }
 }
 
 void SpeechdReader::SayString(const std::string& text, bool flush) {
+    if (impl_->silent.load()) return;
     // A line that is only "." would end SSIP's data block early; one line per text avoids it.
     std::string line = text;
     for (char& c : line)
@@ -234,9 +248,10 @@ bool SpeechdReader::waitUntilSent(std::chrono::milliseconds timeout) {
 }
 
 bool SpeechdReader::connected() const { return impl_->alive.load(); }
+bool SpeechdReader::silent() const { return impl_->silent.load(); }
 
 void SpeechdReader::Impl::run() {
-    blockSigpipe();
+    blockThreadSignals();
     for (;;) {
         Item item;
         {
@@ -247,12 +262,7 @@ void SpeechdReader::Impl::run() {
             queue.pop_front();
             busy = true;
         }
-        // A daemon that went away is connected to again, and started again if need be, for the
-        // next text; the text that found it gone goes to the new one.
-        if ((connection || reconnect()) && !send(item)) {
-            disconnect();
-            if (reconnect() && !send(item)) disconnect();
-        }
+        if (!silent.load()) deliver(item);
         {
             std::lock_guard<std::mutex> lock(mutex);
             busy = false;
@@ -267,12 +277,46 @@ void SpeechdReader::Impl::run() {
     changed.notify_all();
 }
 
+// A daemon that went away is connected to again, and started again if need be, for the text
+// that found it gone; one that cannot be reached or does not answer is given up.
+void SpeechdReader::Impl::deliver(const Item& item) {
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (!connection && !connect()) break;
+        if (send(item)) return;
+        disconnect();
+        if (silent.load()) return;
+    }
+    giveUp();
+}
+
 bool SpeechdReader::Impl::send(const Item& item) {
-    if (watchFd < 0 || peerGone(watchFd)) return false;
-    if (item.cancelFirst && spd_cancel(connection) != 0 && peerGone(watchFd)) return false;
-    if (!item.text.empty() && spd_say(connection, SPD_MESSAGE, item.text.c_str()) < 0 && peerGone(watchFd))
-        return false;
-    return true;
+    armCall(true);
+    bool ok = true;
+    if (item.cancelFirst && spd_cancel(connection) != 0) ok = false;
+    if (ok && !item.text.empty() && spd_say(connection, SPD_MESSAGE, item.text.c_str()) < 0) ok = false;
+    armCall(false);
+    return ok && !silent.load();
+}
+
+// Gives the daemon up when a call has not been answered in time, and cuts the socket so that
+// the worker comes back from its read.
+void SpeechdReader::Impl::watch() {
+    std::unique_lock<std::mutex> lock(mutex);
+    while (!finished) {
+        if (callDeadline == Clock::time_point::max()) {
+            changed.wait(lock);
+            continue;
+        }
+        const auto deadline = callDeadline;
+        changed.wait_until(lock, deadline);
+        if (callDeadline == deadline && Clock::now() >= deadline) {
+            callDeadline = Clock::time_point::max();
+            lock.unlock();
+            giveUp();
+            if (const int fd = watchFd.load(); fd >= 0) shutdown(fd, SHUT_RDWR);
+            lock.lock();
+        }
+    }
 }
 
 }  // namespace tw

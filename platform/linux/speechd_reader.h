@@ -2,6 +2,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -10,18 +11,23 @@
 namespace tw {
 
 // A client connection to speech-dispatcher. The address comes from SPEECHD_ADDRESS or
-// speech-dispatcher's default socket. A daemon that is installed but not running is started for
-// the first text, as its own clients do; one that goes away is connected to again (and started again) for the next
-// text. Texts go out on a thread of the reader's own, so a daemon that hangs or dies never
-// holds up the game.
+// speech-dispatcher's default socket. Nothing is connected until the first text: then the
+// daemon is connected to, and started if it is installed and not running, as its own clients
+// do; one that goes away is connected to (and started) again for the next text.
+//
+// Every call into libspeechd runs on the reader's own thread, so the caller never waits for the
+// daemon. A daemon that does not answer a connection or a command within answerLimit is given
+// up for good: the reader calls onSilent once, from its own thread, and drops every text after.
 class SpeechdReader : public ScreenReaderApi {
 public:
-    // Throws PlatformError, with speech-dispatcher's reason, when no daemon answers in time and
-    // none can be started: daemon, the program libspeechd starts, is not there (empty: never
-    // start one), or a daemon took the connection and then said nothing.
-    explicit SpeechdReader(std::chrono::milliseconds connectTimeout = std::chrono::seconds(2),
+    // Throws PlatformError when there is nothing to talk to: no socket at the address and no
+    // daemon program to start (daemon empty: never start one).
+    explicit SpeechdReader(std::function<void()> onSilent = {},
+                           std::chrono::milliseconds answerLimit = std::chrono::seconds(1),
                            const std::string& daemon = kDaemonProgram);
     static constexpr const char* kDaemonProgram = "/usr/bin/speech-dispatcher";
+    // Lets queued texts go out for a moment, then cuts the connection; never waits longer than
+    // about half a second, whatever the daemon does.
     ~SpeechdReader() override;
     SpeechdReader(const SpeechdReader&) = delete;
     SpeechdReader& operator=(const SpeechdReader&) = delete;
@@ -32,12 +38,14 @@ public:
 
     // Waits until every SayString so far has been sent or dropped; false on timeout.
     bool waitUntilSent(std::chrono::milliseconds timeout);
-    // False while no daemon is connected; texts meanwhile are dropped.
+    // False while no daemon is connected.
     bool connected() const;
+    // True once the daemon has been given up.
+    bool silent() const;
 
 private:
     struct Impl;
-    std::unique_ptr<Impl> impl_;
+    std::shared_ptr<Impl> impl_;
 };
 
 }  // namespace tw

@@ -23,7 +23,9 @@ void TerminalPlatform::pump(int timeoutMs) {
     if (eof_ || terminal::endingSignal()) return;
     if (ownsSignals_ && wakeFd() >= 0) {
         pollfd both[2] = {{settings_.inFd, POLLIN, 0}, {wakeFd(), POLLIN, 0}};
-        if (poll(both, 2, timeoutMs) <= 0 || terminal::endingSignal() ||
+        const int ready = poll(both, 2, timeoutMs);
+        if (ready > 0 && (both[1].revents & POLLIN)) drainWakes();
+        if (ready <= 0 || terminal::endingSignal() ||
             !(both[0].revents & (POLLIN | POLLHUP | POLLNVAL | POLLERR)))
             return;
         timeoutMs = 0;
@@ -101,6 +103,7 @@ int TerminalPlatform::endingSignal() { return terminal::endingSignal(); }
 void TerminalPlatform::doEvents() {
     checkEndingSignal();
     pump(0);
+    if (readerSilent_.exchange(false) && sink_) sink_->screenReaderSilent();
     // A handler may let events run itself: each key leaves the queue before it is delivered.
     Queued next;
     while (nextKey(next)) {

@@ -168,11 +168,11 @@ double TerminalPlatform::secondsSinceMidnight() {
 bool TerminalPlatform::anotherInstanceRunning() { return tw::anotherInstanceRunning(playerFolder()); }
 
 // The terminal is handed back before the game's objects are torn down, so nothing the
-// voice or the reader does on the way out can leave it in raw mode.
+// voice or the reader does on the way out can leave it in raw mode. Only the game's own streams
+// are flushed: fflush(nullptr) would wait for the lock of any FILE a library's thread holds.
 void TerminalPlatform::beforeEnd() {
     std::cout.flush();
     std::cerr.flush();
-    std::fflush(nullptr);
     restoreTerminal();
 }
 
@@ -183,7 +183,14 @@ void TerminalPlatform::endOfInput() {
 
 std::unique_ptr<Voice> TerminalPlatform::createVoice() { return std::make_unique<EspeakVoice>(settings_.speechWav); }
 
-std::unique_ptr<ScreenReaderApi> TerminalPlatform::createJawsApi() { return std::make_unique<SpeechdReader>(); }
+std::unique_ptr<ScreenReaderApi> TerminalPlatform::createJawsApi() {
+    // Told from the reader's own thread, which may outlive this platform: only a flag and the
+    // wake pipe, both of the process.
+    return std::make_unique<SpeechdReader>([] {
+        readerSilent_.store(true);
+        wakeGame();
+    });
+}
 
 void TerminalPlatform::playSound(const std::string& path) { playWavAsync(path); }
 

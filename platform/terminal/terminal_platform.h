@@ -16,6 +16,7 @@
 //   ProcessEnded, on "Exit the game", the end of input, SIGINT, SIGTERM and SIGHUP.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <deque>
 #include <functional>
@@ -132,6 +133,8 @@ private:
     std::deque<Queued> queue_;  // decoded and synthetic key-downs not yet delivered
     Clock::time_point lastInput_{};
     int syntheticMods_ = 0;  // modifiers held down by keybd_event
+    // Set from the reader's thread when speech-dispatcher stopped answering.
+    static inline std::atomic<bool> readerSilent_{false};
 
     int interval_ = 0;
     Clock::time_point deadline_{};

@@ -66,10 +66,7 @@ void onEndingSignal(int sig) {
     if (orderly(sig) && g_endingSignal == 0) {
         // SA_RESETHAND put the default action back, so a second one ends the process at once.
         g_endingSignal = sig;
-        if (g_wakePipe[1] >= 0) {
-            const char byte = 1;
-            [[maybe_unused]] ssize_t n = ::write(g_wakePipe[1], &byte, 1);
-        }
+        wakeGame();
     } else {
         // SA_RESETHAND put the default action back: raising ends the process the way the signal would.
         raise(sig);
@@ -115,7 +112,14 @@ bool takeSignals() {
         }
         installHandler(sig, onEndingSignal, SA_RESETHAND | SA_NODEFER);
     }
-    for (int sig : kCrashSignals) installHandler(sig, onEndingSignal, SA_RESETHAND | SA_NODEFER);
+    // A crash from a stack that overflowed has no stack left to run its handler on: the
+    // handler gets one of its own, so that it still hands the terminal back.
+    static char altStack[64 * 1024];
+    stack_t alt{};
+    alt.ss_sp = altStack;
+    alt.ss_size = sizeof altStack;
+    sigaltstack(&alt, nullptr);
+    for (int sig : kCrashSignals) installHandler(sig, onEndingSignal, SA_RESETHAND | SA_NODEFER | SA_ONSTACK);
     installHandler(SIGTSTP, onSuspend, SA_RESTART);
     return true;
 }
@@ -129,5 +133,17 @@ void giveSignalsBack() {
 
 int endingSignal() { return g_endingSignal; }
 int wakeFd() { return g_signalsTaken ? g_wakePipe[0] : -1; }
+
+void wakeGame() {
+    if (g_wakePipe[1] < 0) return;
+    const char byte = 1;
+    [[maybe_unused]] ssize_t n = ::write(g_wakePipe[1], &byte, 1);
+}
+
+void drainWakes() {
+    char bytes[64];
+    while (g_wakePipe[0] >= 0 && ::read(g_wakePipe[0], bytes, sizeof bytes) > 0) {
+    }
+}
 
 }  // namespace tw::terminal

@@ -49,6 +49,10 @@ void writeRaw(int fd, const char* data, std::size_t len);
 // poll watches to wake for it (-1 when there is none).
 int endingSignal();
 int wakeFd();
+// Wakes the game's thread from its wait for keys; safe from any thread and from signal handlers.
+void wakeGame();
+// Empties the wake pipe once the game's thread has woken.
+void drainWakes();
 
 }  // namespace tw::terminal
 
