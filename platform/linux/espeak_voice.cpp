@@ -276,9 +276,7 @@ void EspeakVoice::Impl::run(bool wantDevice) {
     auto lastSound = std::chrono::steady_clock::now();
     std::unique_lock<std::mutex> lock(queueMutex);
     for (;;) {
-        const auto ready = [&] {
-            return stopping || !queue.empty() || flushedGeneration != generation.load();
-        };
+        const auto ready = [&] { return stopping || !queue.empty() || flushedGeneration != generation.load(); };
         if (!wake.wait_for(lock, out && sounding ? std::chrono::milliseconds(10) : kPollIdle, ready)) {
             const bool was = sounding.load();
             sounding = out && out->playing();

@@ -89,8 +89,7 @@ std::shared_ptr<PulseLink> pulseLink() {
     link->loop = pa_threaded_mainloop_new();
     if (!link->loop) return nullptr;
     link->context = pa_context_new(pa_threaded_mainloop_get_api(link->loop), "Tumblewick");
-    if (!link->context ||
-        pa_context_connect(link->context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0 ||
+    if (!link->context || pa_context_connect(link->context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0 ||
         pa_threaded_mainloop_start(link->loop) < 0) {
         gPulseRetry = Clock::now() + kRetryOpen;
         return nullptr;
@@ -135,8 +134,8 @@ public:
         attr.fragsize = static_cast<std::uint32_t>(-1);
         pa_threaded_mainloop_lock(link_->loop);
         stream_ = pa_stream_new(link_->context, "Tumblewick", &spec, nullptr);
-        bool started = stream_ && pa_stream_connect_playback(stream_, nullptr, &attr, PA_STREAM_ADJUST_LATENCY,
-                                                             nullptr, nullptr) == 0;
+        bool started = stream_ && pa_stream_connect_playback(stream_, nullptr, &attr, PA_STREAM_ADJUST_LATENCY, nullptr,
+                                                             nullptr) == 0;
         if (started) pa_stream_set_underflow_callback(stream_, &PulseStream::onUnderflow, this);
         pa_threaded_mainloop_unlock(link_->loop);
         return started && waitFor([&] {
@@ -339,7 +338,8 @@ int SoundPlayer::soundsStarted() const { return impl_->started.load(); }
 
 bool SoundPlayer::playing() const { return impl_->sounding.load(); }
 
-void closeWhenIdle(std::unique_lock<std::mutex>& lock, std::unique_ptr<AudioStream>& out, Clock::time_point& lastSound) {
+void closeWhenIdle(std::unique_lock<std::mutex>& lock, std::unique_ptr<AudioStream>& out,
+                   Clock::time_point& lastSound) {
     if (!out) return;
     if (out->playing()) {
         lastSound = Clock::now();

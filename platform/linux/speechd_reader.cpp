@@ -155,8 +155,8 @@ bool SpeechdReader::Impl::connect() {
     const bool autospawn = !daemon.empty() && ::access(daemon.c_str(), X_OK) == 0;
     const std::string path = socketPath();
     const bool running = !path.empty() && ::access(path.c_str(), F_OK) == 0;
-    const auto limit = running || !autospawn ? answerLimit
-                                             : std::chrono::duration_cast<std::chrono::milliseconds>(kSpawnLimit);
+    const auto limit =
+        running || !autospawn ? answerLimit : std::chrono::duration_cast<std::chrono::milliseconds>(kSpawnLimit);
     connection = openConnection(limit, autospawn);
     if (!connection) return false;
     fcntl(connection->socket, F_SETFD, FD_CLOEXEC);

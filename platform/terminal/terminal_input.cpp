@@ -25,8 +25,7 @@ void TerminalPlatform::pump(int timeoutMs) {
         pollfd both[2] = {{settings_.inFd, POLLIN, 0}, {wakeFd(), POLLIN, 0}};
         const int ready = poll(both, 2, timeoutMs);
         if (ready > 0 && (both[1].revents & POLLIN)) drainWakes();
-        if (ready <= 0 || terminal::endingSignal() ||
-            !(both[0].revents & (POLLIN | POLLHUP | POLLNVAL | POLLERR)))
+        if (ready <= 0 || terminal::endingSignal() || !(both[0].revents & (POLLIN | POLLHUP | POLLNVAL | POLLERR)))
             return;
         timeoutMs = 0;
     }

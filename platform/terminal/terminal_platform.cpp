@@ -83,7 +83,6 @@ TerminalPlatform::TerminalPlatform(TerminalSettings settings)
         s.titleSaved = 1;
         titlePushed_ = true;
     }
-    if (ownsSignals_) ownsSignals_ = takeSignals();
     s.armed = 1;
     if (titlePushed_) write(kTitlePush);
     if (s.haveTermios) enterRaw();

@@ -142,8 +142,7 @@ void wakeGame() {
 
 void drainWakes() {
     char bytes[64];
-    while (g_wakePipe[0] >= 0 && ::read(g_wakePipe[0], bytes, sizeof bytes) > 0) {
-    }
+    while (g_wakePipe[0] >= 0 && ::read(g_wakePipe[0], bytes, sizeof bytes) > 0) {}
 }
 
 }  // namespace tw::terminal

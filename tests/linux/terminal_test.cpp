@@ -458,6 +458,10 @@ TEST(TerminalProgram, PrintsWhatTheHeadlessDriverSays) {
         printed.assign(std::find(screen.begin(), screen.end(), kGreeting), screen.end());
         while (!printed.empty() && printed.back().empty()) printed.pop_back();
     }
+    // A speech-dispatcher that cannot speak on this machine (no sound device) is given up, and
+    // the game says so once; the driver's reader always answers.
+    printed.erase(std::remove(printed.begin(), printed.end(), "Jaws does not seem to be responding, Sapi on."),
+                  printed.end());
     EXPECT_EQ(printed, said);
 }
 
