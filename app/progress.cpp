@@ -1,4 +1,6 @@
 // app/progress.cpp: progress.ini, the speech settings and the record kept between runs.
+#include <algorithm>
+
 #include "game/form1.h"
 #include "game/text.h"
 
@@ -32,7 +34,7 @@ Outcome Form1::readprogress() {
     const auto mode = fieldNumber(readField((*lines)[0]));
     speechmode = (mode && *mode >= 0 && *mode <= 3) ? static_cast<int>(*mode) : 1;
     if (speechmode == 3 && jawsloaded != 1) speechmode = 0;
-    if (*rate >= -1000 && *rate <= 1000) sapivoice->setRate(static_cast<int>(*rate));
+    if (*rate >= -1000 && *rate <= 1000) sapivoice->setRate(std::clamp(static_cast<int>(*rate), kMinRate, kMaxRate));
     const auto best = fieldNumber(readField((*lines)[2]));
     if (best && *best >= 0 && *best <= kMaxTasksDone) besttasks = static_cast<int>(*best);
     return {};

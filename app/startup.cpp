@@ -59,6 +59,8 @@ void Form1::Form_Load() {
         if (platform.anotherInstanceRunning()) {
             log.line("Previous instance");
             log.close();
+            // The events run, but no key acts on a game that is not this copy's.
+            ignorekeys = 1;
             platform.doEvents();
             platform.messageBox("This game is already running.", "Tumblewick");
             platform.endProcess();

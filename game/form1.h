@@ -135,6 +135,7 @@ public:
     void Holder_Timer() override;
     void speakBox(const std::string& text, bool promptSpoken) override;
     void screenReaderSilent() override;
+    bool handlingKey() const override { return keydepth_ > 0; }
 
     // Helpers shared by several operations.
     int helditem() const;                             // last item whose room is 0; 0 if none
@@ -162,6 +163,12 @@ private:
     // The player's keys that came while sayit sent its own chord; run as soon as it is sent.
     std::deque<std::pair<int, int>> chordkeys_;
     void runchordkeys();
+    // How many key handlers run inside one another now, and the keys that came while that was
+    // as deep as it may go.
+    static constexpr int kMaxKeyNesting = 8;
+    int keydepth_ = 0;
+    std::deque<std::pair<int, int>> deferredkeys_;
+    void runkey(int KeyCode, int Shift);
 
     void dispatchkey(int KeyCode, int Shift);
     void mainmenukeys(int& KeyCode);

@@ -108,7 +108,9 @@ void Form1::newgame() {
     const std::string own = programpath("words.txt");
     const auto words = readTextFile(platform.fileExists(own) ? own : shippedpath("words.txt"));
     wordsok = words.has_value();
-    if (words) List2 = *words;
+    if (words)
+        for (const std::string& word : *words)
+            if (word.size() <= kMaxWordBytes) List2.push_back(word);
 
     itemcount = 0;
     for (const ItemRow& row : kItems) {

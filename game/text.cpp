@@ -182,9 +182,15 @@ std::string joinLines(const std::vector<std::string>& lines) {
 }
 
 std::size_t lineCountBound(std::string_view bytes) {
-    return static_cast<std::size_t>(std::count(bytes.begin(), bytes.end(), '\n') +
-                                    std::count(bytes.begin(), bytes.end(), '\r')) +
-           1;
+    std::size_t marks = 0;
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+        if (bytes[i] == '\n' || (bytes[i] == '\r' && (i + 1 == bytes.size() || bytes[i + 1] != '\n'))) ++marks;
+    return marks + 1;
+}
+
+std::string_view withoutByteOrderMark(std::string_view bytes) {
+    constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
+    return bytes.substr(0, 3) == kUtf8Mark ? bytes.substr(3) : bytes;
 }
 
 std::optional<std::vector<std::string>> readTextFile(const std::string& path, std::size_t maxBytes,
@@ -192,7 +198,7 @@ std::optional<std::vector<std::string>> readTextFile(const std::string& path, st
     std::string bytes;
     if (!files::readAll(path, bytes, maxBytes).ok) return std::nullopt;
     if (lineCountBound(bytes) > maxLines + 1) return std::nullopt;
-    std::vector<std::string> lines = splitLines(bytes);
+    std::vector<std::string> lines = splitLines(withoutByteOrderMark(bytes));
     for (auto& line : lines) line = cp1252ToUtf8(line);
     return lines;
 }

@@ -38,8 +38,12 @@ std::string joinLines(const std::vector<std::string>& lines);
 // Bounds on what the game reads, so that no file, however large, costs much memory or time.
 constexpr std::size_t kMaxWordListBytes = 1024 * 1024;
 constexpr std::size_t kMaxWordListLines = 100000;
-// A save holds at most the word list and the house around it.
-constexpr std::size_t kMaxSaveBytes = 2 * 1024 * 1024;
+// A longer line of the word list is no word or phrase, and is left out of the pool.
+constexpr std::size_t kMaxWordBytes = 256;
+// A save holds the house, the word pool, and its words again as candidates (at most the pool
+// again) and as pairs (999 pairs of two words of at most kMaxWordBytes): under 3 MB whatever the
+// game has been given, so whatever it saves it can load.
+constexpr std::size_t kMaxSaveBytes = 4 * 1024 * 1024;
 constexpr std::size_t kMaxSaveLines = 250000;
 constexpr std::size_t kMaxSettingsBytes = 64 * 1024;
 constexpr std::size_t kMaxSettingsLines = 1000;
@@ -47,6 +51,8 @@ constexpr std::size_t kMaxAnyFileBytes = 64 * 1024 * 1024;
 
 // At least the number of lines splitLines would make of bytes, counted without making them.
 std::size_t lineCountBound(std::string_view bytes);
+// Editors on Windows may begin a text file with UTF-8's byte-order mark; it is no text.
+std::string_view withoutByteOrderMark(std::string_view bytes);
 
 // The game's text files: lines decoded from Windows-1252; nullopt when unreadable or larger
 // than the bounds given.

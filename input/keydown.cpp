@@ -18,7 +18,30 @@ void Form1::Form_KeyDown(int KeyCode, int Shift) {
         heldkeys_.emplace_back(KeyCode, Shift);
         return;
     }
-    dispatchkey(KeyCode, Shift);
+    // The places where events run (a title said twice, a wait) let a key be handled inside
+    // another. Past a few levels, and behind any key already waiting so, keys wait their turn
+    // and run in order once the outermost key is done: a long paste cannot exhaust the stack.
+    if (keydepth_ >= kMaxKeyNesting || (keydepth_ > 0 && !deferredkeys_.empty())) {
+        deferredkeys_.emplace_back(KeyCode, Shift);
+        return;
+    }
+    runkey(KeyCode, Shift);
+    while (keydepth_ == 0 && !deferredkeys_.empty()) {
+        const auto [code, shift] = deferredkeys_.front();
+        deferredkeys_.pop_front();
+        runkey(code, shift);
+    }
+}
+
+void Form1::runkey(int KeyCode, int Shift) {
+    ++keydepth_;
+    try {
+        dispatchkey(KeyCode, Shift);
+    } catch (...) {
+        --keydepth_;
+        throw;
+    }
+    --keydepth_;
 }
 
 // The game's own chord reaches its window too; while it is being sent it is dropped.

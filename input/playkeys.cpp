@@ -102,7 +102,7 @@ void Form1::taskcompleted() {
     while (flowdepth_ == 0 && !heldkeys_.empty()) {
         const auto [code, shift] = heldkeys_.front();
         heldkeys_.pop_front();
-        dispatchkey(code, shift);
+        runkey(code, shift);
     }
 }
 

@@ -18,11 +18,27 @@ constexpr std::array<const char*, 12> kReserved = {
     "tumblewick", "award.wav",    "installed.txt", "readme.txt",   "tumblewick.exe", "uninstall.exe",
 };
 
-// Names Windows keeps for devices, whatever follows them after a dot.
-constexpr std::array<const char*, 22> kDevices = {
-    "CON",  "PRN",  "AUX",  "NUL",  "COM1", "COM2", "COM3", "COM4", "COM5", "COM6", "COM7",
-    "COM8", "COM9", "LPT1", "LPT2", "LPT3", "LPT4", "LPT5", "LPT6", "LPT7", "LPT8", "LPT9",
+// Names Windows keeps for devices, whatever follows them after a dot; it counts the superscript
+// digits one to three as digits there too.
+constexpr std::array<const char*, 28> kDevices = {
+    "CON",  "PRN",  "AUX",       "NUL",       "COM1",      "COM2",      "COM3",      "COM4",      "COM5", "COM6",
+    "COM7", "COM8", "COM9",      "LPT1",      "LPT2",      "LPT3",      "LPT4",      "LPT5",      "LPT6", "LPT7",
+    "LPT8", "LPT9", "COM\u00B9", "COM\u00B2", "COM\u00B3", "LPT\u00B9", "LPT\u00B2", "LPT\u00B3",
 };
+
+// Well-formed UTF-8: a byte the terminal passed on that is no character has no file name that
+// every system would show alike.
+bool validutf8(std::string_view s) {
+    for (std::size_t i = 0; i < s.size();) {
+        const auto b = static_cast<unsigned char>(s[i]);
+        const std::size_t n = b < 0x80 ? 1 : (b >> 5) == 6 ? 2 : (b >> 4) == 14 ? 3 : (b >> 3) == 30 ? 4 : 0;
+        if (n == 0 || i + n > s.size() || (n == 2 && b < 0xC2)) return false;
+        for (std::size_t k = 1; k < n; ++k)
+            if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
+        i += n;
+    }
+    return true;
+}
 
 // A name is a plain file name inside the player folder that means the same file on every system:
 // none of the marks Windows refuses, no control characters, no end in a dot or a blank (Windows
@@ -30,7 +46,8 @@ constexpr std::array<const char*, 22> kDevices = {
 // (compared without letter case, as Windows and macOS compare), and not what a save's temporary
 // file is called (those are removed at start-up).
 bool usablename(const std::string& name) {
-    if (name.empty() || name.back() == '.' || name.back() == ' ') return false;
+    // A name starting with a dot is hidden on Linux, so it would never be listed.
+    if (name.empty() || name.front() == '.' || name.back() == '.' || name.back() == ' ') return false;
     for (unsigned char c : name) {
         if (c < 0x20 || c == 0x7F) return false;
         for (char mark : std::string_view("<>:\"/\\|?*"))
@@ -47,25 +64,45 @@ bool usablename(const std::string& name) {
 
 const char* kUnusable =
     "That name cannot be used.  Type a plain file name, without slashes, colons, or any of the marks "
-    "< > \" | ? *, that does not end in a full stop or a blank, and is not one of the game's own "
-    "files or a device name such as CON.";
+    "< > \" | ? *, that does not start or end in a full stop or end in a blank, and is not one of the "
+    "game's own files or a device name such as CON.";
+const char* kNotText =
+    "That name cannot be used.  It holds a character that is not text in this system's encoding.  Type "
+    "it again with letters the game can read.";
+
+// The name to use for name: an existing file whose name differs only in letter case is the same
+// saved game, as on Windows, so saves mean the same on every system.
+std::string sameSave(const std::string& folder, const std::string& name) {
+    if (files::exists(folder + "/" + name)) return name;
+    for (const std::string& existing : files::fileNames(folder))
+        if (samenocase(existing, name)) return existing;
+    return name;
+}
+
+// Why name cannot be used, or empty.
+const char* refusal(const std::string& name) {
+    if (!validutf8(name)) return kNotText;
+    return usablename(name) ? "" : kUnusable;
+}
 
 // More names than this are counted, not read out.
 constexpr std::size_t kNamesSpoken = 20;
-// A folder full of other files is not searched without end.
-constexpr std::size_t kFilesLooked = 500;
+// Enough of a file's start to see whether it begins as a saved game.
+constexpr std::size_t kSaveStartBytes = 512;
 
 }  // namespace
 
 std::vector<std::string> Form1::savedgames() const {
     std::vector<std::string> found;
     const std::string folder = platform.playerFolder();
-    std::size_t looked = 0;
     for (const std::string& name : files::fileNames(folder)) {
-        if (name[0] == '.' || !usablename(name) || files::isTemporaryName(name)) continue;
-        if (++looked > kFilesLooked) break;
+        if (!usablename(name) || files::isTemporaryName(name)) continue;
+        // Only a file that starts as a save is read whole.
+        std::string start;
+        const std::string path = folder + "/" + name;
+        if (!files::readStart(path, start, kSaveStartBytes).ok || !looksLikeSavedGame(start)) continue;
         auto scratch = std::make_unique<GameState>();
-        if (readSaveFile(folder + "/" + name, *scratch).ok) found.push_back(name);
+        if (readSaveFile(path, *scratch).ok) found.push_back(name);
     }
     // In the order a player expects a list of names: letter case does not count.
     std::stable_sort(found.begin(), found.end(),
@@ -90,11 +127,11 @@ void Form1::saveprompt() {
         sayit("Save canceled.");
         return;
     }
-    if (!usablename(name)) {
-        sayit(kUnusable);
+    if (const char* why = refusal(name); *why) {
+        sayit(why);
         return;
     }
-    const Outcome result = savegame(name);
+    const Outcome result = savegame(sameSave(platform.playerFolder(), name));
     if (!result.ok) {
         std::string why = result.why;
         if (!why.empty() && why[0] >= 'a' && why[0] <= 'z') why[0] = static_cast<char>(why[0] - 'a' + 'A');
@@ -120,15 +157,16 @@ void Form1::loadprompt() {
         sayit("Load canceled.");
         return;
     }
-    if (!usablename(name)) {
-        sayit(kUnusable);
+    if (const char* why = refusal(name); *why) {
+        sayit(why);
         return;
     }
-    if (!platform.fileExists(programpath(name))) {
+    const std::string file = sameSave(platform.playerFolder(), name);
+    if (!platform.fileExists(programpath(file))) {
         sayit("That file cannot be found within the game's directory.");
         return;
     }
-    const Outcome result = loadgame(name);
+    const Outcome result = loadgame(file);
     if (!result.ok) {
         sayit("That file could not be loaded: " + result.why + ".  Nothing has changed.");
         return;

@@ -1,4 +1,6 @@
 // input/speechkeys.cpp: Tab for the next speech path, Page Up and Page Down for the rate.
+#include <algorithm>
+
 #include "game/form1.h"
 
 namespace tw {
@@ -24,8 +26,9 @@ void Form1::speechpathkey() {
 }
 
 void Form1::ratekey(int step) {
-    // The game steps without a bound; the voice clamps what it hands to its engine.
-    sapivoice->setRate(sapivoice->Rate() + step);
+    // Held within the voice's scale: presses past its fastest or slowest change nothing and
+    // store nothing.
+    sapivoice->setRate(std::clamp(sapivoice->Rate() + step, kMinRate, kMaxRate));
     sayit(step > 0 ? "Sapi faster." : "Sapi slower.");
 }
 

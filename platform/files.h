@@ -31,6 +31,8 @@ long long sizeOf(const std::string& path);
 // The whole file. Refused, with a reason, when it is larger than maxBytes, so a huge file costs
 // neither memory nor time.
 Outcome readAll(const std::string& path, std::string& bytes, std::size_t maxBytes);
+// At most the first count bytes of the file.
+Outcome readStart(const std::string& path, std::string& bytes, std::size_t count);
 
 // Writes beside the target under a short temporary name, syncs it, renames it over the target
 // and syncs the folder: a failure at any step leaves the old file whole and no temporary file.

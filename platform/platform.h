@@ -15,6 +15,9 @@ constexpr int kSpeakAsyncPurge = kSpeakAsync | kSpeakPurge;
 // The rate the game gives its voice at start-up, before progress.ini is read; a voice of our own
 // making starts there too, so what is said before the settings sounds the same.
 constexpr int kDefaultRate = 3;
+// SAPI's scale of rates; every voice maps the whole of it onto its own.
+constexpr int kMinRate = -10;
+constexpr int kMaxRate = 10;
 
 // The speech engine's voice (SAPI's SpVoice on Windows). Rate keeps SAPI's scale of whole
 // numbers; a back end maps it to its own units and may clamp what it hands to the engine.
@@ -51,6 +54,9 @@ public:
     virtual void speakBox(const std::string& text, bool promptSpoken) = 0;
     // The screen reader's speech interface stopped answering.
     virtual void screenReaderSilent() {}
+    // True while a key is being handled: the end of input then waits until it and the keys that
+    // came before the end have all been handled.
+    virtual bool handlingKey() const { return false; }
 };
 
 // How the program ends, on every front end: endProcess throws this, the front end's loop catches

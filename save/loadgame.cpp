@@ -145,7 +145,7 @@ void checkPlayable(const GameState& g) {
 
 Outcome readSavedGame(std::string_view bytes, GameState& out) {
     if (bytes.empty()) return Outcome::failed("the file is empty");
-    std::vector<std::string> lines = splitLines(bytes);
+    std::vector<std::string> lines = splitLines(withoutByteOrderMark(bytes));
     for (auto& line : lines) line = cp1252ToUtf8(line);
     LineReader in(std::move(lines));
     try {
@@ -155,6 +155,14 @@ Outcome readSavedGame(std::string_view bytes, GameState& out) {
         return Outcome::failed(fault.why);
     }
     return {};
+}
+
+bool looksLikeSavedGame(std::string_view start) {
+    const std::vector<std::string> lines = splitLines(withoutByteOrderMark(start));
+    if (lines.size() < 6) return false;  // the fifth value line must be whole
+    for (std::size_t i = 1; i <= 4; ++i)
+        if (!fieldNumber(readField(lines[i]))) return false;
+    return true;
 }
 
 Outcome readSaveFile(const std::string& path, GameState& out) {

@@ -17,6 +17,10 @@ Outcome savedGameBytes(const GameState& state, std::string& bytes);
 // unusable.
 Outcome readSavedGame(std::string_view bytes, GameState& out);
 
+// True when bytes, the start of a file, begin as a saved game does: a version line and the
+// place and item count as numbers. A quick look before a file is read whole.
+bool looksLikeSavedGame(std::string_view start);
+
 // The saved game in a file, read as above; refused too when the file cannot be read or is larger
 // than any saved game.
 Outcome readSaveFile(const std::string& path, GameState& out);

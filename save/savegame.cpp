@@ -67,6 +67,9 @@ Outcome savedGameBytes(const GameState& s, std::string& bytes) {
     for (const auto& word : s.List2) text(word);
 
     bytes = joinLines(lines);
+    // Never a file the game would refuse to load.
+    if (bytes.size() > kMaxSaveBytes || lines.size() > kMaxSaveLines)
+        return Outcome::failed("the game has grown larger than a saved game may be");
     return {};
 }
 

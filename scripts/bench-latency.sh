@@ -13,7 +13,7 @@ build=build-bench
 jobs="${TW_JOBS:-$(nproc)}"
 echo "Building the benchmark in $build/ (log: $build.log)"
 { cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release &&
-  cmake --build "$build" -j "$jobs" --target tumblewick latency_bench; } >"$build.log" 2>&1 || {
+  cmake --build "$build" -j "$jobs" --target tumblewick game_data latency_bench; } >"$build.log" 2>&1 || {
   tail -n 30 "$build.log"
   exit 1
 }
@@ -52,6 +52,6 @@ pids+=($!)
 for _ in $(seq 100); do [ -S "$run/speechd.sock" ] && break; sleep 0.05; done
 
 echo "Measuring ($rounds rounds per path; about $((rounds * 8 + 40)) seconds)"
-"$build/latency_bench" "$build" "$rounds" </dev/null
+"$build/latency_bench" "$build/game" "$rounds" </dev/null
 echo
 echo "Machine: $(nproc) cores, $(uname -sr), $(date -u +%Y-%m-%d)"

@@ -9,7 +9,11 @@ bash scripts/deps.sh >"$log" 2>&1 || { tail -20 "$log"; exit 1; }
 # True when the build has something to compile or link: make is asked what it would do.
 needs_build() {
   [ -f build/Makefile ] || return 0
-  make -C build -n tumblewick 2>/dev/null | grep -q -E '(^| )(/usr/bin/)?(c\+\+|g\+\+|clang\+\+) |cmake_link_script|make_award '
+  # Captured whole first: grep -q stops at its first match, and make, cut off mid-output, would
+  # die of SIGPIPE and make the pipeline false under pipefail.
+  local plan
+  plan="$(make -C build -n tumblewick 2>/dev/null || echo failed)"
+  grep -q -E '(^| )(/usr/bin/)?(c\+\+|g\+\+|clang\+\+) |cmake_link_script|make_award |^failed$' <<<"$plan"
 }
 if needs_build; then
   echo "Building Tumblewick, please wait."

@@ -64,7 +64,7 @@ TEST(Faults, FilesOfAnySizeAreAnsweredAndRefused) {
     writeBytes(dirs.homeFile("lines"), std::string(kMaxSaveBytes, '\n'));
     const DriverRun run = runDriver(dirs, loadKeys("huge") + "key 13\ntype lines\n");
     EXPECT_TRUE(said(run,
-                     "That file could not be loaded: the file cannot be read: it is larger than 2048 KB.  "
+                     "That file could not be loaded: the file cannot be read: it is larger than 4096 KB.  "
                      "Nothing has changed."))
         << run.out;
     EXPECT_TRUE(said(run,

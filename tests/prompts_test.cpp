@@ -76,16 +76,23 @@ TEST_F(PromptTest, SavingLoadingAndWhatChangesNothing) {
                            // Windows would drop the end: words.txt itself.
                            "words.txt.", "progress.ini ", "Progress.INI. .", "end.", "end ",
                            // Devices, with or without an extension, in any case.
-                           "CON", "nul", "Aux.txt", "com1", "COM9.sav", "lpt5", "prn .txt",
+                           "CON", "nul", "Aux.txt", "com1", "COM9.sav", "lpt5", "prn .txt", "COM\u00B9", "lpt\u00B3.x",
+                           // Hidden on Linux, so never listed.
+                           ".hidden",
                            // Marks no Windows file name may hold.
                            "a<b", "a>b", "a\"b", "a|b", "what?", "a*",
                            // What the start-up would take for a dead save's leftover.
                            ".tumblewick-123.tmp"};
     const std::string unusable =
         "That name cannot be used.  Type a plain file name, without slashes, colons, or any of the marks < > \" | ? *, "
-        "that does not end in a full stop or a blank, and is not one of the game's own files or a device name such as "
-        "CON.";
+        "that does not start or end in a full stop or end in a blank, and is not one of the game's own files or a "
+        "device "
+        "name such as CON.";
     for (const auto& name : refused) EXPECT_EQ(enter("", name).back(), unusable) << "save as " << name;
+    // A byte a terminal passed on that is no UTF-8 character.
+    EXPECT_EQ(enter("", "caf\xE9").back(),
+              "That name cannot be used.  It holds a character that is not text in this "
+              "system's encoding.  Type it again with letters the game can read.");
     const std::string failed = enter("", "mysave").back();
     EXPECT_TRUE(failed.starts_with("The game could not be saved as mysave.  The file cannot be written: ")) << failed;
     EXPECT_TRUE(failed.ends_with(".  Nothing was written.")) << failed;
@@ -144,6 +151,15 @@ TEST_F(PromptTest, NamesOtherSystemsCanHoldStillSaveAndLoad) {
         form->menu = 1, form->menupos = 4;
         EXPECT_EQ(enter("", name).back(), "Game loaded.  Press escape to enter to the game.");
     }
+    // Names that differ only in letter case are one save, as on Windows: the file keeps its first name.
+    for (const std::string name : {"Game", "GAME", "game"}) {
+        form->menu = 1, form->menupos = 3;
+        enter("", name);
+        form->menu = 1, form->menupos = 4;
+        EXPECT_EQ(enter("", name).back(), "Game loaded.  Press escape to enter to the game.");
+    }
+    EXPECT_TRUE(homeEntries().contains("Game"));
+    EXPECT_FALSE(homeEntries().contains("GAME") || homeEntries().contains("game"));
 }
 
 TEST_F(PromptTest, AGameWithoutItsWordList) {

@@ -5,13 +5,11 @@
 
 namespace tw {
 
-// The lock file for a program folder: in $XDG_RUNTIME_DIR (or /tmp), named after a hash of the
-// folder's canonical path, so the folder itself is never written to.
-std::string instanceLockPath(const std::string& programFolder);
-
 // True when another process holds the lock for this folder. Otherwise this process takes it and
 // keeps it until it ends; the kernel lets go of it however the process ends, so a crashed copy
-// never blocks the next start. A lock that cannot be checked at all counts as free.
+// never blocks the next start. The lock is on the folder itself (flock on the folder), so every
+// way of reaching it — a symbolic link, a bind mount, another runtime folder — finds the same
+// lock, and nothing is written anywhere. A folder that cannot be opened counts as free.
 bool anotherInstanceRunning(const std::string& programFolder);
 
 }  // namespace tw

@@ -84,6 +84,24 @@ long long sizeOf(const std::string& path) {
     return static_cast<long long>(st.st_size);
 }
 
+Outcome readStart(const std::string& path, std::string& bytes, std::size_t count) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return Outcome::failed(reason());
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return Outcome::failed("it is not a file");
+    }
+    bytes.assign(count, '\0');
+    ssize_t n;
+    do n = ::pread(fd, bytes.data(), count, 0);
+    while (n < 0 && errno == EINTR);
+    const std::string why = n < 0 ? reason() : "";
+    ::close(fd);
+    bytes.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+    return n < 0 ? Outcome::failed(why) : Outcome{};
+}
+
 Outcome readAll(const std::string& path, std::string& bytes, std::size_t maxBytes) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return Outcome::failed(reason());
@@ -194,8 +212,12 @@ Outcome makeFolders(const std::string& folder) {
         if (::mkdir(part.c_str(), 0755) != 0 && errno != EEXIST) return Outcome::failed(reason());
         if (at == std::string::npos) break;
     }
-    if (!isFolder(folder)) return Outcome::failed("it is a file, not a folder");
-    return {};
+    if (isFolder(folder)) return {};
+    struct stat link {
+    }, target{};
+    if (::lstat(folder.c_str(), &link) == 0 && S_ISLNK(link.st_mode) && ::stat(folder.c_str(), &target) != 0)
+        return Outcome::failed("it is a link to something that is not there");
+    return Outcome::failed("it is a file, not a folder");
 }
 
 bool canWriteIn(const std::string& folder) {

@@ -65,6 +65,11 @@ bool TerminalPlatform::editLine(std::string& line) {
         if (c == '\r' || c == '\n') {
             write("\n");  // output processing returns the carriage
             answered = true;
+            // A paste of several lines gives its first line; the rest came with it and goes, so
+            // that none of it runs as the game's keys.
+            pump(0);
+            inbuf_.clear();
+            inpos_ = 0;
             break;
         }
         if (c == 0x1B) {

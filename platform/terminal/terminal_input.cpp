@@ -118,12 +118,22 @@ void TerminalPlatform::doEvents() {
         deadline_ = Clock::now() + std::chrono::milliseconds(interval_);
         if (sink_) sink_->Holder_Timer();
     }
-    if (eof_ && queue_.empty() && inpos_ >= inbuf_.size() && !decoder_.wantsTimeout()) endOfInput();
+    if (eof_ && queue_.empty() && inpos_ >= inbuf_.size() && !decoder_.wantsTimeout() &&
+        !(sink_ && sink_->handlingKey()))
+        endOfInput();
 }
 
 void TerminalPlatform::waitEvents() {
     checkEndingSignal();
-    if (!queue_.empty() || inpos_ < inbuf_.size() || eof_) return;
+    if (!queue_.empty() || inpos_ < inbuf_.size()) return;
+    if (eof_) {
+        // Nothing more to read: only a wait under way (or a signal) can still wake the game.
+        if (interval_ > 0 && wakeFd() >= 0) {
+            pollfd wake{wakeFd(), POLLIN, 0};
+            poll(&wake, 1, millisUntil(deadline_));
+        }
+        return;
+    }
     int timeout = -1;
     if (interval_ > 0) timeout = millisUntil(deadline_);
     int esc = escapeWaitMs();

@@ -82,6 +82,19 @@ long long sizeOf(const std::string& path) {
     return (static_cast<long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
+Outcome readStart(const std::string& path, std::string& bytes, std::size_t count) {
+    HANDLE file = CreateFileW(widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return Outcome::failed(reason());
+    bytes.assign(count, '\0');
+    DWORD got = 0;
+    const bool ok = ReadFile(file, bytes.data(), static_cast<DWORD>(count), &got, nullptr);
+    const std::string why = ok ? "" : reason();
+    CloseHandle(file);
+    bytes.resize(ok ? got : 0);
+    return ok ? Outcome{} : Outcome::failed(why);
+}
+
 Outcome readAll(const std::string& path, std::string& bytes, std::size_t maxBytes) {
     HANDLE file = CreateFileW(widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);

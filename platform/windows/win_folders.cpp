@@ -97,8 +97,20 @@ std::wstring instanceMutexName(const std::string& programFolder) {
             path = std::move(upper);
         }
     }
-    wchar_t name[64];
-    std::swprintf(name, 64, L"Local\\Tumblewick-%016llx", static_cast<unsigned long long>(fnv1a(path)));
+    // The folder's own identity, its volume and file ID, names the copy's mutex, so every path to
+    // the folder (a junction, a mapped drive, a short name) finds the same one; the path is the
+    // fall-back where the folder cannot be opened.
+    wchar_t name[96];
+    HANDLE folder = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (folder != INVALID_HANDLE_VALUE && GetFileInformationByHandle(folder, &info)) {
+        std::swprintf(name, 96, L"Local\\Tumblewick-%08lx-%08lx%08lx", info.dwVolumeSerialNumber, info.nFileIndexHigh,
+                      info.nFileIndexLow);
+    } else {
+        std::swprintf(name, 96, L"Local\\Tumblewick-%016llx", static_cast<unsigned long long>(fnv1a(path)));
+    }
+    if (folder != INVALID_HANDLE_VALUE) CloseHandle(folder);
     return name;
 }
 

@@ -10,7 +10,6 @@
 namespace {
 
 using tw::anotherInstanceRunning;
-using tw::instanceLockPath;
 using tw_test::TempDir;
 
 // The test binary started again with TW_TEST_HOLD set is a holder: it takes the lock for that
@@ -23,8 +22,7 @@ using tw_test::TempDir;
     _exit(0);
 }();
 
-// Lock files go to a runtime folder of the test's own, so runs leave nothing behind in /tmp.
-// Children started during the test inherit it.
+// A runtime folder of the test's own, which once held the lock files: where it is must not matter.
 class InstanceLock : public ::testing::Test {
 protected:
     TempDir runtime_;
@@ -47,23 +45,30 @@ TEST_F(InstanceLock, OneCopyPerFolderUntilTheHolderDies) {
     EXPECT_TRUE(anotherInstanceRunning(folder.path()));  // now this process holds it
 }
 
-TEST_F(InstanceLock, PathIsKeyedByTheCanonicalFolderAndLivesOutsideIt) {
+// Every way of reaching the folder finds the one lock, and the folder stays untouched.
+TEST_F(InstanceLock, TheLockIsTheFolderItself) {
     TempDir folder;
     std::filesystem::create_directory(folder / "game");
     std::filesystem::create_directory_symlink(folder / "game", folder / "link");
-    const std::string path = instanceLockPath(folder / "game");
-    EXPECT_EQ(path.rfind(runtime_.path() + "/", 0), 0u) << path;
-    for (const char* same : {"game/", "game/../game", "link"}) EXPECT_EQ(instanceLockPath(folder / same), path);
-    EXPECT_NE(instanceLockPath(folder.path()), path);
-    // The symlinked spelling finds the lock taken through the real one, and the folder stays untouched.
     EXPECT_FALSE(anotherInstanceRunning(folder / "game"));
-    EXPECT_TRUE(anotherInstanceRunning(folder / "link"));
-    EXPECT_TRUE(std::filesystem::is_empty(folder / "game"));
-    // A folder squatting on the lock file's name cannot be locked, which counts as free.
-    std::filesystem::create_directory(instanceLockPath(folder.path()));
+    for (const char* same : {"game/", "game/../game", "link"}) EXPECT_TRUE(anotherInstanceRunning(folder / same));
+    tw_test::ScopedEnv elsewhere("XDG_RUNTIME_DIR", std::nullopt);
+    EXPECT_TRUE(anotherInstanceRunning(folder / "game"));
     EXPECT_FALSE(anotherInstanceRunning(folder.path()));
-    tw_test::ScopedEnv missing("XDG_RUNTIME_DIR", runtime_ / "missing");
-    EXPECT_EQ(instanceLockPath(folder / "game").rfind("/tmp/", 0), 0u);
+    EXPECT_TRUE(std::filesystem::is_empty(folder / "game"));
+    // A bind mount of the folder is the same folder.
+    if (geteuid() == 0 && access("/usr/bin/unshare", X_OK) == 0) {
+        std::filesystem::create_directory(folder / "mount");
+        const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
+        const std::string command = "unshare -m sh -c 'mount --bind " + folder / "game" + " " + folder / "mount" +
+                                    " && TW_TEST_HOLD=" + folder / "mount" + " timeout 1 " + self +
+                                    " --gtest_filter=-*' 2>/dev/null | head -c 6";
+        FILE* holder = popen(command.c_str(), "r");
+        char took[8] = {};
+        ASSERT_TRUE(holder && std::fread(took, 1, 6, holder) == 6);
+        pclose(holder);
+        EXPECT_STREQ(took, "took=0");
+    }
 }
 
 }  // namespace
