@@ -135,7 +135,7 @@ public:
     void Holder_Timer() override;
     void speakBox(const std::string& text, bool promptSpoken) override;
     void screenReaderSilent() override;
-    bool handlingKey() const override { return keydepth_ > 0; }
+    bool handlingKey() const override { return keydepth_ > 0 || ignorekeys != 0; }
 
     // Helpers shared by several operations.
     int helditem() const;                             // last item whose room is 0; 0 if none

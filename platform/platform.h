@@ -54,8 +54,8 @@ public:
     virtual void speakBox(const std::string& text, bool promptSpoken) = 0;
     // The screen reader's speech interface stopped answering.
     virtual void screenReaderSilent() {}
-    // True while a key is being handled: the end of input then waits until it and the keys that
-    // came before the end have all been handled.
+    // True while a key is being handled (or the game holds keys back): the end of input then
+    // waits until it and the keys that came before the end have all been handled.
     virtual bool handlingKey() const { return false; }
 };
 

@@ -328,6 +328,24 @@ protected:
     }
 };
 
+// A paste on the title paths: each key says what the title already holds, so the game lets events
+// run inside every one; the keys must stay shallow, every one answered, in order.
+TEST_F(StressTest, LongRunsOfOneKeyOnTheTitlePaths) {
+    const int count = std::getenv("TW_STORM_KEYS") ? 200000 : 30000;
+    for (const int path : {1, 2}) {
+        startSession(true);
+        startGame();
+        form->speechmode = path;
+        platform->events.clear();
+        for (int n = 0; n < count; ++n) platform->queueKey(n % 1000 == 999 ? '2' : 'X', 0);
+        run();
+        std::size_t said = 0;
+        for (const std::string& e : platform->events) said += e.starts_with("say: ");
+        EXPECT_EQ(said, std::size_t(count)) << "path " << path;
+        EXPECT_EQ(type("X").back(), "You are in the Dining room.");
+    }
+}
+
 TEST_F(StressTest, RandomKeysKeepEveryInvariant) {
     // Keys per seed: a quick run by default; the key storm of the sanitizer build sets a million.
     const char* storm = std::getenv("TW_STORM_KEYS");

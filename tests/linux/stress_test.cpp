@@ -10,6 +10,7 @@
 #include <sys/un.h>
 #include <sys/wait.h>
 
+#include "platform/linux/instance_lock.h"
 #include "tests/linux/test_support.h"
 
 extern char** environ;
@@ -79,11 +80,16 @@ public:
         return -1;
     }
     pid_t pid() const { return pid_; }
-    std::string transcript() const {
+    // Every line, with when it came unless bare; read to the end of output first when bare.
+    std::string transcript(bool bare = false) {
+        while (bare && readSome(Clock::now() + 1s)) {}
         std::string all;
         for (const auto& [text, at] : lines_)
-            all += std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(at - started_).count()) + " " +
-                   text + "\n";
+            all +=
+                (bare ? ""
+                      : std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(at - started_).count()) +
+                            " ") +
+                text + "\n";
         return all;
     }
 
@@ -165,6 +171,18 @@ TEST(Stress, ASpeechDispatcherThatNeverAnswersHoldsNothingUp) {
             EXPECT_EQ(tw::driver::readBytes(home / "progress.ini"), " 0 \r\n 3 \r\n\r\n");
         }
     }
+}
+
+// With another copy holding the folder, a second one refuses before any key acts.
+TEST(Stress, ASecondCopyActsOnNoKey) {
+    TempDir home;
+    ASSERT_FALSE(tw::anotherInstanceRunning(home.path()));  // this test holds it now
+    Game game(home);
+    game.type("1\r");
+    game.closeInput();
+    int status = 0;
+    EXPECT_GE(game.waitEnd(status), 0);
+    EXPECT_EQ(game.transcript(true), "This game is already running.\nPress Enter.\n");
 }
 
 // A private PulseAudio server with a null sink; stopped with SIGSTOP while the game speaks.

@@ -220,6 +220,8 @@ TEST(TerminalPty, RawModeTitlesLineEditingAndRestore) {
         {"caf\xc3\xa9\x7f\x7f\r", "ca", "caf\xc3\xa9\b \b\b \b\r\n"},
         {"ab\x1b[Dc\x1bOHd\x1b[1;5A\r", "abcd", "abcd\r\n"},
         {"x\x15yz\n", "yz", "x\b \byz\r\n"},
+        // A paste of several lines gives its first; the rest is dropped, not run as keys.
+        {"first\r\nsecond\r\n\x1b[B\r", "first", "first\r\n"},
         {"abc\x1b", "", "abc\r\n"},
         {"\x04", "", ""},
     };
