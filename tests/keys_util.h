@@ -17,6 +17,7 @@
 #include "game/form1.h"
 #include "input/keys.h"
 #include "platform/headless/headless_platform.h"
+#include "platform/headless/key_names.h"
 
 namespace tw::keytest {
 
@@ -41,49 +42,13 @@ public:
     }
 };
 
-struct Press {
-    int code, shift;
-};
+using Press = KeyPress;
 
-// Reads a key string: keys with blanks between them. A key is a letter or digit ("Q", "1"), or a
-// name: Down Up Left Right Enter Escape Tab PageUp PageDown Ctrl Shift Alt Grave Oem233. A run of
-// letters and digits is those keys one after another ("1WA" is 1, W, A). "Shift+", "Ctrl+" and
-// "Alt+" before a key hold that modifier for it ("Ctrl+Alt+Grave"). Anything else fails the test.
+// Reads a key string (see keyNames); a word that names no key fails the test.
 inline std::vector<Press> keyPresses(const std::string& keys) {
-    static const std::vector<std::pair<std::string, int>> names = {
-        {"Down", key::Down},         {"Up", key::Up},         {"Left", key::Left},   {"Right", key::Right},
-        {"Enter", key::Enter},       {"Escape", key::Escape}, {"Tab", key::Tab},     {"PageUp", key::PageUp},
-        {"PageDown", key::PageDown}, {"Ctrl", key::Ctrl},     {"Shift", key::Shift}, {"Alt", key::Alt},
-        {"Grave", key::Grave},       {"Oem233", key::Oem233}};
-    static const std::vector<std::pair<std::string, int>> modifiers = {
-        {"Shift+", key::ShiftMask}, {"Ctrl+", key::CtrlMask}, {"Alt+", key::AltMask}};
-    std::vector<Press> presses;
-    std::istringstream words(keys);
-    for (std::string word; words >> word;) {
-        int shift = 0;
-        for (bool more = true; more;) {
-            more = false;
-            for (const auto& [prefix, mask] : modifiers)
-                if (word.size() > prefix.size() && word.starts_with(prefix)) {
-                    shift |= mask;
-                    word.erase(0, prefix.size());
-                    more = true;
-                }
-        }
-        const auto named = std::ranges::find(names, word, &std::pair<std::string, int>::first);
-        if (named != names.end()) {
-            presses.push_back({named->second, shift});
-            continue;
-        }
-        const bool run =
-            std::ranges::all_of(word, [](char c) { return (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'); });
-        if (!run || (shift != 0 && word.size() != 1)) {
-            ADD_FAILURE() << "no such key in a key string: " << word;
-            continue;
-        }
-        for (char c : word) presses.push_back({c, shift});
-    }
-    return presses;
+    const auto presses = keyNames(keys);
+    if (!presses) ADD_FAILURE() << "no such key in a key string: " << keys;
+    return presses.value_or(std::vector<Press>{});
 }
 
 // The key string that presses one key n times.

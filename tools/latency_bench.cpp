@@ -26,6 +26,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -33,6 +34,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/linux/espeak_voice.h"
 #include "platform/linux/sound_player.h"
 
 namespace fs = std::filesystem;
@@ -334,7 +336,7 @@ public:
         rec_.waitSilence(0.5);
         game.type(kDown);  // from the menu's title to its first item
         GameSpeaker speaker(game);
-        rounds(speaker, f);
+        rounds(speaker, f, true);
         award(f);
         fs::remove_all(home);
         return f;
@@ -361,8 +363,12 @@ public:
     }
 
 private:
-    void rounds(Speaker& speaker, Figures& f) {
+    void rounds(Speaker& speaker, Figures& f, bool rendered = false) {
         std::vector<std::int16_t> play, how;
+        if (rendered) {
+            play = render("Play the game");
+            how = render("How to play");
+        }
         for (int round = 0; round < rounds_; ++round) {
             // Every fourth key comes after a silence long enough for a sound stream to close.
             const bool long_quiet = round % 4 == 3;
@@ -390,6 +396,25 @@ private:
         rec_.waitSilence(0.4);
     }
 
+    // The game's voice speaking text into a WAV file, as the device gets it: without the quiet
+    // samples it leaves out before the first sound.
+    std::vector<std::int16_t> render(const std::string& text) {
+        const fs::path wav = fs::temp_directory_path() / ("tw-reference-" + std::to_string(::getpid()) + ".wav");
+        {
+            tw::EspeakVoice voice(wav.string());
+            voice.speak(text, 0);
+        }
+        std::ifstream in(wav, std::ios::binary);
+        std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        fs::remove(wav);
+        std::vector<std::int16_t> samples;
+        for (std::size_t i = 44; i + 1 < bytes.size(); i += 2)
+            samples.push_back(std::int16_t(std::uint8_t(bytes[i]) | (std::uint8_t(bytes[i + 1]) << 8)));
+        std::size_t first = 0;
+        while (first < samples.size() && std::abs(samples[first]) < 16) ++first;
+        return {samples.begin() + long(first), samples.end()};
+    }
+
     std::string makeHome() {
         const fs::path home = fs::temp_directory_path() / ("tw-latency-" + std::to_string(::getpid()));
         fs::remove_all(home);
@@ -401,8 +426,9 @@ private:
         return home.string();
     }
 
-    // Says one text from silence and notes when it sounds. The first saying of each text becomes
-    // its reference; later ones that differ from it are glitches.
+    // Says one text from silence and notes when it sounds. The reference is the voice's own
+    // rendering of the text (for speech-dispatcher, its first saying); a saying whose pauses
+    // differ from it had silence put into it on the way: a glitch.
     void utter(Speaker& speaker, int which, Figures& f, std::vector<std::int16_t>& reference,
                std::vector<double>& into) {
         const double asked = speaker.say(which);

@@ -4,12 +4,14 @@
 #include <array>
 #include <iostream>
 #include <istream>
+#include <optional>
 #include <ostream>
 #include <sstream>
 #include <vector>
 
 #include "game/form1.h"
 #include "platform/headless/headless_platform.h"
+#include "platform/headless/key_names.h"
 
 namespace tw {
 
@@ -26,10 +28,32 @@ bool nextCommand(std::istream& in, std::string& line) {
     return false;
 }
 
+// The keys of a "key" or "held" command after its word (and the milliseconds of "held"): either
+// a code and a shift state in numbers, or key names ("Down", "Ctrl+Grave", "1WA").
+std::optional<std::vector<KeyPress>> commandKeys(std::istringstream& words) {
+    std::string rest;
+    std::getline(words >> std::ws, rest);
+    std::istringstream numbers(rest);
+    int code = 0, shift = 0;
+    if (numbers >> code) {
+        numbers >> shift;
+        return std::vector<KeyPress>{{code, shift}};
+    }
+    return keyNames(rest);
+}
+
+// "mark TEXT" is echoed as "mark: TEXT", so that a key script can tell which command said what.
+bool marked(const std::string& line, std::ostream& out) {
+    if (line.rfind("mark ", 0) != 0) return false;
+    out << "mark: " << line.substr(5) << '\n';
+    return true;
+}
+
 // "type TEXT" gives TEXT; "type" alone, any other line, or the end of input gives "".
-std::string typedAnswer(std::istream& in) {
+std::string typedAnswer(std::istream& in, std::ostream& out) {
     std::string line;
-    if (!nextCommand(in, line)) return "";
+    while (nextCommand(in, line) && marked(line, out)) {}
+    if (in.fail()) return "";
     if (line == "type") return "";
     if (line.rfind("type ", 0) == 0) return line.substr(5);
     return "";
@@ -42,7 +66,7 @@ int runHeadless(const HeadlessOptions& options, std::istream& in, std::ostream& 
     platform.jawsAvailable = options.jaws;
     platform.player = options.player;
     platform.instanceCheck = options.instanceCheck;
-    platform.inputAnswer = [&in](const std::string&, const std::string&) { return typedAnswer(in); };
+    platform.inputAnswer = [&in, &out](const std::string&, const std::string&) { return typedAnswer(in, out); };
 
     Form1 form(platform);
     form.seedoverride = options.seed;
@@ -56,31 +80,34 @@ int runHeadless(const HeadlessOptions& options, std::istream& in, std::ostream& 
             std::istringstream words(line);
             std::string command;
             words >> command;
-            if (command == "held") {
-                int ms = 0, code = 0, shift = 0;
-                if (!(words >> ms >> code) || ms < 0) {
-                    std::cerr << "tumblewick: held needs milliseconds and a code: " << line << '\n';
+            if (marked(line, out)) continue;
+            int ms = 0;
+            if (command == "held" && !(words >> ms && ms >= 0)) {
+                std::cerr << "tumblewick: held needs milliseconds and keys: " << line << '\n';
+                continue;
+            }
+            if (command == "held" || command == "key") {
+                const auto keys = commandKeys(words);
+                if (!keys || keys->empty()) {
+                    std::cerr << "tumblewick: no such key: " << line << '\n';
                     continue;
                 }
-                words >> shift;
-                held.push_back({ms, code, shift});
-            } else if (command == "key") {
-                int code = 0;
-                int shift = 0;
-                if (!(words >> code)) {
-                    std::cerr << "tumblewick: key needs a code: " << line << '\n';
+                if (command == "held") {
+                    for (const KeyPress& k : *keys) held.push_back({ms, k.code, k.shift});
                     continue;
                 }
-                words >> shift;
-                const double now = platform.nowMs();
-                platform.queueKey(code, shift);
-                for (const auto& [ms, heldCode, heldShift] : held) platform.queueKey(heldCode, heldShift, now + ms);
-                held.clear();
-                // Run until the key and everything it started (waits included) is over.
-                do {
-                    platform.doEvents();
-                    if (!platform.idle()) platform.waitEvents();
-                } while (!platform.idle());
+                // Each key in turn, run until it and everything it started (waits included) is over.
+                for (const KeyPress& k : *keys) {
+                    const double now = platform.nowMs();
+                    platform.queueKey(k.code, k.shift);
+                    for (const auto& [after, heldCode, heldShift] : held)
+                        platform.queueKey(heldCode, heldShift, now + after);
+                    held.clear();
+                    do {
+                        platform.doEvents();
+                        if (!platform.idle()) platform.waitEvents();
+                    } while (!platform.idle());
+                }
             } else if (command != "type") {
                 std::cerr << "tumblewick: unknown command: " << line << '\n';
             }
