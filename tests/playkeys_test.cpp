@@ -1,5 +1,5 @@
-// tests/playkeys_test.cpp: the house keys, a task's completion on the virtual clock, the win, held keys, and random-key
-// stress.
+// tests/playkeys_test.cpp: keys held during a completion on the virtual clock, and random-key stress; what the house
+// keys say is in the key scripts of tests/transcripts/.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -18,10 +18,8 @@
 namespace tw::keytest {
 namespace {
 
-const std::string kLiving = "You're in Living room.", kFloor = "You look on the floor, in the Living room",
-                  kMouse = "You see the toy mouse on the floor.", kBox = "You see the cardboard box on the floor.",
-                  kJarForMouse = "You have set the glass jar down on the floor, and picked up the toy mouse.",
-                  kWin = "Congradulations, you have won!  Use the arrow keys to hear your final message.";
+const std::string kBox = "You see the cardboard box on the floor.",
+                  kJarForMouse = "You have set the glass jar down on the floor, and picked up the toy mouse.";
 
 class PlayKeysTest : public KeyFixture {
 protected:
@@ -36,132 +34,7 @@ protected:
     std::string chime() const { return "sound: " + home.path() + "/sounds/award.wav"; }
 };
 
-struct Row {
-    std::string keys;  // see keyPresses
-    Texts said;
-    int room, spot;
-    std::string item;  // the chosen item; "" for none
-};
-
-TEST_F(PlayKeysTest, HouseKeysAndWhatTheySay) {
-    const std::vector<Row> rows = {
-        // Room keys, 0 the tenth; a room key forgets spot and item, with or without Shift.
-        {"1WA30 Shift+1",
-         {kLiving, kFloor, kMouse, "You're in Kitchen.", "You're in Computer room.", kLiving},
-         1,
-         0,
-         ""},
-        // Spot keys; past the room's spots an empty answer that keeps spot and item; Ctrl+W is W.
-        {"1WERA TYUI Enter Ctrl+W",
-         {kLiving, kFloor, "You look on the sofa, in the Living room", "You look under the TV, in the Living room",
-          "You see the cable box under the TV.", "", "", "", "",
-          "You have set the glass jar down under the TV, and picked up the cable box.", kFloor},
-         1,
-         1,
-         ""},
-        // Item keys; past the spot's items, or with no spot, an empty answer that keeps the choice; Shift+A is A.
-        {"9AWASDF Enter Shift+A",
-         {"You're in Laundry room.", "", "You look on the shelf, in the Laundry room",
-          "You see the laundry detergent on the shelf.", "You see the old keyboards on the shelf.",
-          "You see the paint can on the shelf.", "",
-          "You have set the glass jar down on the shelf, and picked up the paint can.",
-          "You see the glass jar on the shelf."},
-         9,
-         1,
-         "glass jar"},
-        // Enter needs a spot and an item, exchanges them, and a second time changes them back.
-        {"1 Enter W Enter A Enter Enter C",
-         {kLiving, "Pick a spot in this room first.", kFloor, "Pick an item to swap with first.", kMouse, kJarForMouse,
-          "You have set the toy mouse down on the floor, and picked up the glass jar.",
-          "You are holding the glass jar."},
-         1,
-         1,
-         "toy mouse"},
-        // A spot's items come in the order of the item list; a room key forgets the spot; the hand follows the
-        // exchanges.
-        {"1WS Enter ASD 2 Enter E Enter CZ",
-         {kLiving, kFloor, kBox, "You have set the glass jar down on the floor, and picked up the cardboard box.",
-          "You see the glass jar on the floor.", kMouse, "", "You're in Dining room.",
-          "Pick a spot in this room first.", "You look on the table, in the Dining room",
-          "Pick an item to swap with first.", "You are holding the cardboard box.",
-          "You are in the Dining room, holding the cardboard box."},
-         2,
-         2,
-         ""},
-        // Information keys choose nothing.
-        {"8ZX 0XZ 3XZCVB",
-         {"You're in Family room.", "You are upstairs in the Family room, holding the glass jar.",
-          "You are upstairs in the Family room.", "You're in Computer room.",
-          "You are downstairs in the Computer room.", "You are downstairs in the Computer room, holding the glass jar.",
-          "You're in Kitchen.", "You are in the Kitchen.", "You are in the Kitchen, holding the glass jar.",
-          "You are holding the glass jar.", "No swaps yet.", "You have not completed any tasks yet."},
-         3,
-         0,
-         ""},
-        // The jump key: only Ctrl+grave, silently to the task's place; the item stays chosen.
-        {"1WS Grave Shift+Grave Ctrl+Shift+Grave Alt+Grave Ctrl+Alt+Grave X Ctrl+Grave X",
-         {kLiving, kFloor, kBox, "You are in the Living room.", "You are upstairs in the Family room."},
-         8,
-         3,
-         "cardboard box"},
-    };
-    for (const Row& row : rows) {
-        SetUp();
-        EXPECT_EQ(type(row.keys), row.said) << row.keys;
-        EXPECT_EQ((std::array<int, 3>{form->curroom, form->curspot, form->curitem}),
-                  (std::array<int, 3>{row.room, row.spot, itemIndex(*form, row.item)}))
-            << row.keys;
-    }
-}
-
 // ---- a task's completion ----
-
-TEST_F(PlayKeysTest, CompletingATask) {
-    readyJarTask();
-    EXPECT_FALSE(form->besttasks.has_value());
-    const Texts wordsBefore = form->List2;
-    const Texts said = type("Enter");
-    const std::string from = form->swapfrom[1], to = form->swapto[1];
-    const std::string pair = "The word, " + from + ", will now be replaced with, " + to + ".  ";
-    EXPECT_EQ(said,
-              (Texts{kJarForMouse, "You have completed your first task.  Dorvel has gone a little bit more insane.  " +
-                                       pair + "  Press Q, to hear your next task."}));
-    EXPECT_EQ(form->besttasks, 1);
-    // The new word leaves the word pool.
-    EXPECT_EQ(std::count(wordsBefore.begin(), wordsBefore.end(), to), 1);
-    EXPECT_EQ(std::count(form->List2.begin(), form->List2.end(), to), 0);
-    EXPECT_EQ(form->List2.size() + 1, wordsBefore.size());
-    EXPECT_EQ(type("VB"), (Texts{pair, "You have completed 1 task."}));
-}
-
-TEST_F(PlayKeysTest, TheFortiethTaskWinsAndQAfterTheWinOpensTheEndingAgain) {
-    form->questsdone = 39;
-    readyJarTask();
-    const std::string questtext = form->questtext;
-    const int swapcount = form->swapcount;
-    Random twin = form->rnd;
-    const std::size_t mark = platform->timeline.size();
-    const double t0 = platform->nowMs();
-    EXPECT_EQ(type("Enter"), (Texts{kJarForMouse, kWin}));
-    EXPECT_EQ(platform->timeline.back().first, t0 + 3000);  // after the chime and the wait, like any task
-    EXPECT_EQ(platform->timeline.size(), mark + 3);
-    EXPECT_EQ((std::array<int, 4>{form->questsdone, *form->besttasks, form->menu, form->menupos}),
-              (std::array<int, 4>{40, 40, 3, 0}));
-    // No new task, no new words, no draws.
-    EXPECT_EQ(std::make_tuple(form->questtext, form->swapcount, form->rnd.next()),
-              std::make_tuple(questtext, swapcount, twin.next()));
-
-    // Q after the win opens the ending again and writes no task; arrows in the house are no menu keys.
-    EXPECT_EQ(type("Escape Down QB"), (Texts{"Menu closed", kWin, "Return to the main menu."}));
-    EXPECT_FALSE(driver::exists(home.file("lasttask.txt")));
-    // Taking the item off its place and back counts once more and wins once more.
-    EXPECT_EQ(
-        type("Escape B Enter Enter"),
-        (Texts{"Menu closed", "You have completed 40 tasks.",
-               "You have set the toy mouse down on the floor, and picked up the glass jar.", kJarForMouse, kWin}));
-    EXPECT_EQ((std::array<int, 4>{form->questsdone, *form->besttasks, form->menu, form->swapcount}),
-              (std::array<int, 4>{41, 41, 3, swapcount}));
-}
 
 TEST_F(PlayKeysTest, KeysDuringTheWaitsRunAfterTheFlowInOrderButCtrlAtOnce) {
     form->besttasks = 25;

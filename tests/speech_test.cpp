@@ -110,32 +110,6 @@ TEST_F(SpeechTest, WindowEyesPathDropsItsOwnSixKeysAndKeepsThePlayers) {
     EXPECT_TRUE(platform->idle());
 }
 
-TEST_F(SpeechTest, TabCyclesThePathsAndSkipsTheReaderWithoutIt) {
-    for (const bool jaws : {false, true}) {
-        SCOPED_TRACE(jaws ? "with the reader object" : "without the reader object");
-        restart(jaws);
-        const auto tab = [this](const Lines& events, int mode, const std::string& title) {
-            type("Tab");
-            EXPECT_EQ(take(), events);
-            EXPECT_EQ(form->speechmode, mode);
-            EXPECT_EQ(platform->title(), title);
-        };
-        tab(withKeybd({"say: Window eyes support", "title: Window eyes support"}), 2, "Window eyes support");
-        const std::string noReader = "Jaws does not seem to be responding, Sapi on.";
-        if (jaws) {
-            tab({"title: Tumblewick (v0.6b)", "say: Jaws", "reader: Jaws"}, 3, "Tumblewick (v0.6b)");
-            tab({"title: Tumblewick (v0.6b), by Dorvel", "say: Sapi on", "voice: Sapi on"}, 0,
-                "Tumblewick (v0.6b), by Dorvel");
-        } else {
-            tab({"title: Tumblewick (v0.6b)", "say: " + noReader, "voice: " + noReader}, 0, "Tumblewick (v0.6b)");
-        }
-        tab({"say: Screen reader", "title: Screen reader"}, 1, "Screen reader");
-        // Tab never moves the menu.
-        EXPECT_EQ(form->menu, 1);
-        EXPECT_EQ(form->menupos, 0);
-    }
-}
-
 TEST_F(SpeechTest, HoldWaitsOnTheVirtualClockAndHandlesKeysMeanwhile) {
     const std::string where = enterHouse();
     ClockSink sink(*platform, *form);

@@ -44,62 +44,6 @@ void expectLog(const std::string& log, bool reader, bool progressError) {
                   (progressError ? "error: ...\r\n" : "") + "Startup finished.\r\n");
 }
 
-TEST(Startup, StartsReadsProgressAndWritesItOnlyOnExit) {
-    const char* const defaults = " 1 \r\n 3 \r\n\r\n";
-    const char* const upEnter = "key 38\nkey 13\n";
-    struct Case {
-        const char* before;  // progress.ini before the run; nullptr: none
-        const char* input;
-        bool jaws, error;
-        const char* path;   // what carries the greeting and "Exit the game"
-        const char* after;  // progress.ini after the run; nullptr: none
-    };
-    const Case cases[] = {
-        {nullptr, "", false, false, "title", nullptr},
-        {nullptr, "", true, false, "title", nullptr},
-        // The end of input writes nothing, and leaves a file byte for byte.
-        {nullptr, "key 38\n# a comment\n\n", false, false, "title", nullptr},
-        {"0\n9\n4\n", "key 38\n", false, false, "voice", "0\n9\n4\n"},
-        {nullptr, upEnter, false, false, "title", defaults},
-        // Without blanks and with LF alone, so the rewrite is visibly the game's own.
-        {"0\n5\n12\n", upEnter, false, false, "voice", " 0 \r\n 5 \r\n 12 \r\n"},
-        {" 0 \r\n 5 \r\n", upEnter, false, true, "title", defaults},
-        {" 0 \r\n fast \r\n 12 \r\n", upEnter, false, true, "title", defaults},
-        // A path the game does not know falls back to the title.
-        {" 7 \r\n 4 \r\n\r\n", upEnter, false, false, "title", " 1 \r\n 4 \r\n\r\n"},
-        {"-1 \r\n 4 \r\n\r\n", upEnter, false, false, "title", " 1 \r\n 4 \r\n\r\n"},
-        // The reader path needs the reader object; without it, the voice.
-        {" 3 \r\n 2 \r\n 7 \r\n", upEnter, false, false, "voice", " 0 \r\n 2 \r\n 7 \r\n"},
-        {" 3 \r\n 2 \r\n 7 \r\n", upEnter, true, false, "reader", " 3 \r\n 2 \r\n 7 \r\n"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(::testing::PrintToString(c.before ? c.before : "<none>") + (c.jaws ? " --jaws " : " ") +
-                     ::testing::PrintToString(c.input));
-        DriverDirs dirs;
-        if (c.before) writeBytes(dirs.homeFile("progress.ini"), c.before);
-        EXPECT_EQ(dirs.start(c.input, c.jaws ? "--jaws" : ""), output(c.path, *c.input != '\0'));
-        expectLog(dirs.log(), c.jaws, c.error);
-        EXPECT_EQ(readBytes(dirs.run + "/myversion.txt").value_or("<missing>"), "0.6b\r\n");
-        if (c.after)
-            EXPECT_EQ(readBytes(dirs.homeFile("progress.ini")).value_or("<missing>"), c.after);
-        else
-            EXPECT_FALSE(exists(dirs.homeFile("progress.ini")));
-        // The log and the version go to the current folder, progress.ini to the program's folder only.
-        for (const char* name : {"debuglog.txt", "myversion.txt"}) EXPECT_FALSE(exists(dirs.homeFile(name)));
-        EXPECT_FALSE(exists(dirs.run + "/progress.ini"));
-    }
-}
-
-TEST(Startup, ExitTheGameWritesPathAndRateAndLaterKeysDoNothing) {
-    DriverDirs dirs;
-    // Tab twice: path 2, then path 3 refused without the reader, so path 0. Page Up twice (rate 3
-    // to 5), each also announcing "Exit the game"; Enter exits; the Tab after it does nothing.
-    const std::string out = dirs.start("key 9\nkey 9\nkey 33\nkey 33\nkey 13\nkey 9\n");
-    EXPECT_EQ(readBytes(dirs.homeFile("progress.ini")).value_or("<missing>"), " 0 \r\n 5 \r\n\r\n");
-    const std::string step = "say: Sapi faster.\nvoice: Sapi faster.\nsay: Exit the game\nvoice: Exit the game\n";
-    EXPECT_EQ(out.substr(out.size() - 2 * step.size()), step + step);
-}
-
 TEST(Startup, SecondCopyWithTheSameFolderIsRefused) {
     const auto cache = readBytes(std::string(TW_BINARY_DIR) + "/CMakeCache.txt");
     if (!cache || cache->find("TW_LINUX_FRONTEND:BOOL=ON") == std::string::npos)

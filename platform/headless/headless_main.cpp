@@ -33,10 +33,16 @@ bool nextCommand(std::istream& in, std::string& line) {
 std::optional<std::vector<KeyPress>> commandKeys(std::istringstream& words) {
     std::string rest;
     std::getline(words >> std::ws, rest);
+    // Numbers: a code of two digits or more ("key 40"), or a code and a shift state ("key 9 0");
+    // "key 1", "key 1 2 3" and "key 1WA" are key names.
     std::istringstream numbers(rest);
-    int code = 0, shift = 0;
-    if (numbers >> code) {
-        numbers >> shift;
+    std::string first, second, more;
+    numbers >> first >> second >> more;
+    const auto digits = [](const std::string& w) {
+        return !w.empty() && w.size() <= 9 && w.find_first_not_of("0123456789") == w.npos;
+    };
+    if (digits(first) && (second.empty() ? first.size() >= 2 : digits(second)) && more.empty()) {
+        const int code = std::stoi(first), shift = second.empty() ? 0 : std::stoi(second);
         return std::vector<KeyPress>{{code, shift}};
     }
     return keyNames(rest);
