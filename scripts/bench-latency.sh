@@ -14,11 +14,8 @@ bash scripts/deps.sh
 build=build-bench
 jobs="${TW_JOBS:-$(nproc)}"
 echo "Building the benchmark in $build/ (log: $build.log)"
-{ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release &&
-  cmake --build "$build" -j "$jobs" --target tumblewick game_data latency_bench; } >"$build.log" 2>&1 || {
-  tail -n 30 "$build.log"
-  exit 1
-}
+. scripts/build-quietly.sh
+TW_JOBS="$jobs" build_quietly "$build.log" "$build" "tumblewick game_data latency_bench" -DCMAKE_BUILD_TYPE=Release
 
 run=$(mktemp -d /tmp/tw-bench.XXXXXX)
 pids=()

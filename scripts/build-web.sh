@@ -10,10 +10,9 @@ log="$PWD/$build.log"
 # Debian's emscripten ships its library cache ready-made; a cache of our own cannot be set.
 unset EM_CACHE
 export NODE_PATH=/usr/share/nodejs
-{
-  emcmake cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DTW_WERROR=ON &&
-    cmake --build "$build" -j"${TW_JOBS:-$(nproc)}" --target tumblewick_site
-} >"$log" 2>&1 || { tail -40 "$log"; exit 1; }
+. scripts/build-quietly.sh
+TW_CONFIGURE=emcmake build_quietly "$log" "$build" tumblewick_site -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
+  -DTW_WERROR=ON
 for f in index.html page.js tumblewick.js tumblewick.wasm tumblewick.data words.txt sounds/award.wav; do
   [ -f "$build/site/$f" ] || { echo "missing after the build: $build/site/$f" >&2; exit 1; }
 done

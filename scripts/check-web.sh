@@ -13,7 +13,6 @@ bash scripts/build-web.sh
 (cd tests/web && npm ci --no-audit --no-fund --loglevel=error >/dev/null)
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
-# The keys of the end-to-end bot's whole game, for a few completed tasks with their swaps.
-TW_E2E_SCRIPT="$work/game.script" "$linux/tw_tests" --gtest_filter='EndToEnd.*' >"$work/e2e.log" 2>&1 ||
-  { tail -20 "$work/e2e.log"; exit 1; }
+# The keys of the whole game by ear, for a few completed tasks with their swaps.
+sed -n 's/^> //p' tests/transcripts/whole-game.tw >"$work/game.script"
 node tests/web/web_test.js build-web/site "$linux/game/tumblewick" "$work/game.script"

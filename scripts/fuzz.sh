@@ -7,10 +7,12 @@ cd "$(dirname "$0")/.."
 seconds="${1:-60}"
 bash scripts/deps.sh clang libclang-rt-14-dev cmake make libcli11-dev
 
+. scripts/build-quietly.sh
 build=build-fuzz
-CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTW_FUZZ=ON -DBUILD_TESTING=OFF >/dev/null
-cmake --build "$build" -j"$(nproc)" --target fuzz_load fuzz_progress fuzz_words fuzz_keys >"$build/build.log" 2>&1 ||
-  { tail -40 "$build/build.log"; exit 1; }
+CXX=clang++ build_quietly "$build.log" "$build" "fuzz_load fuzz_progress fuzz_words fuzz_keys" \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTW_FUZZ=ON -DBUILD_TESTING=OFF
+# Inputs that break a target are written beside its log, never into the source tree.
+mkdir -p "$build/artifacts"
 
 status=0
 for target in load progress words keys; do
@@ -18,7 +20,7 @@ for target in load progress words keys; do
   scratch="$(mktemp -d)"
   log="$build/fuzz_$target.log"
   if UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 "$build/fuzz_$target" -max_total_time="$seconds" -timeout=10 \
-      -rss_limit_mb=2048 -max_len=65536 -print_final_stats=1 "$scratch" "tests/fuzz/corpus/$target" >"$log" 2>&1; then
+      -rss_limit_mb=2048 -max_len=65536 -print_final_stats=1 -artifact_prefix="$build/artifacts/$target-" "$scratch" "tests/fuzz/corpus/$target" >"$log" 2>&1; then
     runs="$(grep -m1 -o 'stat::number_of_executed_units: *[0-9]*' "$log" | grep -o '[0-9]*$' || echo '?')"
     echo "fuzz_$target: $runs runs in ${seconds} s, no fault"
   else

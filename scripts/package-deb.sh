@@ -7,11 +7,10 @@ bash scripts/deps.sh
 build=build-deb
 log="$PWD/$build.log"
 echo "Building the package (log: $build.log)"
-{
-  cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DCMAKE_INSTALL_PREFIX=/usr &&
-    cmake --build "$build" -j"${TW_JOBS:-$(nproc)}" --target tumblewick game_data &&
-    (cd "$build" && cpack -G DEB)
-} >"$log" 2>&1 || { tail -40 "$log"; exit 1; }
+. scripts/build-quietly.sh
+build_quietly "$log" "$build" "tumblewick game_data" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
+  -DCMAKE_INSTALL_PREFIX=/usr
+(cd "$build" && cpack -G DEB) >>"$log" 2>&1 || { tail -40 "$log"; exit 1; }
 mkdir -p dist
 package="$(ls -t "$build"/tumblewick_*.deb | head -1)"
 mv -f "$package" dist/

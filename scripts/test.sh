@@ -25,10 +25,11 @@ step() {
   if "$@"; then timings+=("$name: $((SECONDS - start)) s"); else timings+=("$name: FAILED after $((SECONDS - start)) s"); status=1; fi
 }
 
+. scripts/build-quietly.sh
 build_and_test() {
   local dir="$1" filter="$2"; shift 2
-  cmake -S . -B "$dir" -DTW_WERROR=ON "$@" >/dev/null
-  cmake --build "$dir" -j"$jobs" >"$dir.build.log" 2>&1 || { tail -40 "$dir.build.log"; return 1; }
+  mkdir -p "$dir"
+  build_quietly "$dir/build-output.log" "$dir" "" -DTW_WERROR=ON "$@" || return 1
   (cd "$dir" && ctest --output-on-failure -j"$jobs" --timeout 1500 ${filter:+-R "$filter"})
 }
 

@@ -169,30 +169,5 @@ TEST_F(SwapTest, EmptyListsMakeNoPairAndTakeNothing) {
     EXPECT_EQ(f.lastswaps, "The word, mug, will now be replaced with, kazoo.  ");
 }
 
-TEST_F(SwapTest, AWholeGameMakesSeventySevenPairsWithNoPoolWordTwice) {
-    f.rnd.seed(20240601);
-    f.newgame();
-    const std::multiset<std::string> pool(f.List2.begin(), f.List2.end());
-    ASSERT_EQ(pool.size(), 481u);
-    for (int task = 1; task <= 39; ++task) {
-        const int before = f.swapcount;
-        f.questsdone = task;
-        f.setquest();
-        f.swapmore();
-        const int made = task <= 10 ? 1 : task <= 30 ? 2 : 3;
-        ASSERT_EQ(f.swapcount - before, made) << "task " << task;
-        const std::string done = task == 1 ? "your first task" : std::to_string(task) + " tasks";
-        EXPECT_EQ(said(), "You have completed " + done + ".  Dorvel has gone a little bit more insane.  " +
-                              f.lastswaps + "  Press Q, to hear your next task.");
-    }
-    ASSERT_EQ(f.swapcount, 77);
-    std::set<std::string> used;
-    for (int k = 1; k <= f.swapcount; ++k) {
-        EXPECT_TRUE(used.insert(f.swapto[k]).second) << "used twice: " << f.swapto[k];
-        EXPECT_EQ(pool.count(f.swapto[k]), 1u) << f.swapto[k];
-        EXPECT_EQ(std::count(f.List2.begin(), f.List2.end(), f.swapto[k]), 0) << f.swapto[k];
-    }
-}
-
 }  // namespace
 }  // namespace tw

@@ -12,7 +12,7 @@ const puppeteer = require('puppeteer-core');
 
 const site = path.resolve(process.argv[2]);
 const native = path.resolve(process.argv[3]);
-const botScript = process.argv[4];  // the end-to-end bot's keys of a whole game (seed 27), optional
+const botScript = process.argv[4];  // the commands of tests/transcripts/whole-game.tw (seed 27), optional
 let failures = 0;
 function check(ok, what) {
   if (!ok) { failures++; console.error('FAIL: ' + what); }
@@ -149,8 +149,11 @@ const p95 = (v) => { const s = [...v].sort((x, y) => x - y); return s[Math.min(s
         'key 13', 'key 50', 'key 82', 'key 65', 'held 500 66', 'held 1500 90', 'key 13', 'key 86']] },
     ];
     if (botScript && fs.existsSync(botScript)) {
-      // A few completed tasks with their word swaps: the bot's first keys (seed 27).
-      const lines = fs.readFileSync(botScript, 'utf8').split('\n').filter((l) => l.startsWith('key ')).slice(0, 700);
+      // A few completed tasks with their word swaps: the first keys of the game by ear (seed 27), named
+      // as key scripts name them: Down, Enter, Escape, Up, a letter or a digit.
+      const codes = { Down: 40, Up: 38, Enter: 13, Escape: 27 };
+      const lines = fs.readFileSync(botScript, 'utf8').split('\n').filter((l) => l.startsWith('key ')).slice(0, 700)
+        .map((l) => { const k = l.slice(4); return 'key ' + (codes[k] || k.charCodeAt(0)); });
       scripts.push({ name: 'tasks', seed: 27, sessions: [lines] });
     }
     for (const s of scripts) {
