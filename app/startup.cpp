@@ -117,6 +117,8 @@ int Form1::rununtilended() {
             platform.doEvents();
         }
     } catch (const ProcessEnded& end) {
+        // The end of input or a signal: the game in progress is kept all the same.
+        autosave();
         return end.status;
     }
 }

@@ -27,6 +27,12 @@ constexpr int kTasksToWin = 40;
 constexpr int kMaxTasksDone = 1000000;
 // Seconds "Exit the game" waits so that a failure to keep the settings is heard in full.
 constexpr double kUnsavedSettingsWait = 4.0;
+// The automatic save of the game in progress, in the player folder: a name no player can type
+// (it starts with a dot), offered and loaded as kAutosaveName.
+constexpr const char* kAutosaveFile = ".autosave";
+constexpr const char* kAutosaveName = "your last game";
+// How many things said the history keys can go back through.
+constexpr std::size_t kHistorySize = 50;
 
 // The part of the state a saved game holds. Arrays keep their index ranges (0 unused), so
 // rooms, spots, items and pairs are addressed by the numbers the player and the files use.
@@ -150,6 +156,9 @@ public:
     std::string savedgamestext() const;
     // Reads progress.ini; a missing file is no failure, and the defaults stay.
     Outcome readprogress();
+    // Keeps the game in progress, if there is one, in the automatic save; quietly, since it runs
+    // on the way out too. Before anything replaces or ends the game, and after every task.
+    void autosave();
     void setwindowtitle(const std::string& text);
     // "Tumblewick (v0.6b), by Dorvel", or without the author.
     std::string titletext(bool withAuthor) const;
@@ -169,6 +178,11 @@ private:
     int keydepth_ = 0;
     std::deque<std::pair<int, int>> deferredkeys_;
     void runkey(int KeyCode, int Shift);
+    // The last things said (never the history keys' own answers), and the one the player is at.
+    std::deque<std::string> history_;
+    std::size_t historypos_ = 0;
+    bool replaying_ = false;
+    void historykey(int step);
 
     void dispatchkey(int KeyCode, int Shift);
     void mainmenukeys(int& KeyCode);

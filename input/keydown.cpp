@@ -169,6 +169,7 @@ void Form1::pagemenukeys(int& KeyCode, const std::string* pages, int pagecount, 
 }
 
 void Form1::playgame() {
+    autosave();
     menu = 0;
     menupos = 0;
     sayit("You have arrived at Dorvel's house.  Press Q, to hear your first task.");
@@ -181,6 +182,7 @@ void Form1::playgame() {
 }
 
 void Form1::exitgame() {
+    autosave();
     const Outcome saved = saveprogress();
     if (!saved.ok) {
         // The player would otherwise believe the new settings kept; the wait lets it be heard.

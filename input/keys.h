@@ -20,6 +20,9 @@ constexpr int Right = 39;
 constexpr int Down = 40;
 constexpr int Insert = 45;
 constexpr int Delete = 46;
+constexpr int F1 = 112;
+constexpr int Comma = 188;
+constexpr int Period = 190;
 constexpr int Grave = 192;
 // An OEM key code that the key handler passes over, like a bare Shift or Alt.
 constexpr int Oem233 = 233;

@@ -61,6 +61,18 @@ void Form1::housekeys(int KeyCode, int Shift) {
         enterkey();
         return;
     }
+    if (KeyCode == key::Comma || KeyCode == key::Period) {
+        historykey(KeyCode == key::Comma ? -1 : 1);
+        return;
+    }
+    if (KeyCode == key::F1) {
+        sayit(
+            "Keys.  Numbers 1 to 0, rooms.  W to I, spots.  A to J, items.  Enter, swap with what you carry.  Z, X "
+            "and C, where you are and what you hold.  V, word changes.  B, tasks done.  Q, your task.  Comma and "
+            "period, earlier and later messages.  Escape, the menu.  Control and grave accent, or F12, jumps to the "
+            "task's spot.");
+        return;
+    }
     if (KeyCode == 'Q') questkey();
 }
 
@@ -95,6 +107,13 @@ void Form1::taskcompleted() {
     hold(2);
     if (questsdone < kTasksToWin) swapmore();
     if (questsdone >= kTasksToWin) youwin();
+    autosave();
+    // On the game's own voice the announcement is heard whole before the keys pressed during the
+    // waits speak; a key pressed while it plays ends the wait, as every key cuts speech short.
+    if (speechmode == 0 && !heldkeys_.empty() && sapivoice) {
+        const std::size_t held = heldkeys_.size();
+        for (int i = 0; i < 1200 && sapivoice->speaking() && heldkeys_.size() == held; ++i) hold(0.05);
+    }
     --flowdepth_;
 
     // Keys pressed during the waits, in the order they came. One of them may complete

@@ -13,9 +13,9 @@ namespace tw {
 namespace {
 
 // The game's own files and folders, which a saved game must never replace.
-constexpr std::array<const char*, 12> kReserved = {
-    "words.txt",  "progress.ini", "lasttask.txt",  "debuglog.txt", "myversion.txt",  "sounds",
-    "tumblewick", "award.wav",    "installed.txt", "readme.txt",   "tumblewick.exe", "uninstall.exe",
+constexpr std::array<const char*, 13> kReserved = {
+    "words.txt", "progress.ini",  "lasttask.txt", "debuglog.txt",   "myversion.txt", "sounds",      "tumblewick",
+    "award.wav", "installed.txt", "readme.txt",   "tumblewick.exe", "uninstall.exe", kAutosaveName,
 };
 
 // Names Windows keeps for devices, whatever follows them after a dot; it counts the superscript
@@ -107,6 +107,9 @@ std::vector<std::string> Form1::savedgames() const {
     // In the order a player expects a list of names: letter case does not count.
     std::stable_sort(found.begin(), found.end(),
                      [](const std::string& a, const std::string& b) { return ucase(a) < ucase(b); });
+    // The automatic save first, under the name it is loaded by.
+    auto last = std::make_unique<GameState>();
+    if (readSaveFile(folder + "/" + kAutosaveFile, *last).ok) found.insert(found.begin(), kAutosaveName);
     return found;
 }
 
@@ -157,15 +160,18 @@ void Form1::loadprompt() {
         sayit("Load canceled.");
         return;
     }
-    if (const char* why = refusal(name); *why) {
+    const bool last = samenocase(name, kAutosaveName);
+    if (const char* why = last ? "" : refusal(name); *why) {
         sayit(why);
         return;
     }
-    const std::string file = sameSave(platform.playerFolder(), name);
+    const std::string file = last ? kAutosaveFile : sameSave(platform.playerFolder(), name);
     if (!platform.fileExists(programpath(file))) {
         sayit("That file cannot be found within the game's directory.");
         return;
     }
+    // The game in progress is kept before another replaces it.
+    if (!last) autosave();
     const Outcome result = loadgame(file);
     if (!result.ok) {
         sayit("That file could not be loaded: " + result.why + ".  Nothing has changed.");

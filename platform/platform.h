@@ -30,6 +30,8 @@ public:
     virtual void setRate(int rate) = 0;
     virtual int volume() const = 0;
     virtual void setVolume(int volume) = 0;
+    // True while something said is still being spoken (or waits to be).
+    virtual bool speaking() const { return false; }
 };
 
 // A screen reader's own speech interface (the JAWS API object on Windows).

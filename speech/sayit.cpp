@@ -7,6 +7,11 @@ namespace tw {
 void Form1::setwindowtitle(const std::string& text) { platform.setTitle(text); }
 
 void Form1::sayit(const std::string& tempm) {
+    if (!tempm.empty() && !replaying_) {
+        if (history_.size() == kHistorySize) history_.pop_front();
+        history_.push_back(tempm);
+        historypos_ = history_.size() - 1;
+    }
     platform.said(tempm, speechmode);
     // A speech call that fails at run time is dropped: the game neither ends nor blocks.
     if (speechmode == 0) {
@@ -42,6 +47,22 @@ void Form1::sayit(const std::string& tempm) {
             }
         } catch (const std::exception&) {}
     }
+}
+
+// Comma goes one message back, period one forward; at either end the message comes again with a
+// word that says so. Each message is said as it was first said.
+void Form1::historykey(int step) {
+    if (history_.empty()) {
+        sayit("");
+        return;
+    }
+    std::string end;
+    if (step < 0 && historypos_ == 0) end = "Oldest message.  ";
+    if (step > 0 && historypos_ + 1 == history_.size()) end = "Newest message.  ";
+    if (end.empty()) historypos_ = step < 0 ? historypos_ - 1 : historypos_ + 1;
+    replaying_ = true;
+    sayit(end + history_[historypos_]);
+    replaying_ = false;
 }
 
 void Form1::runchordkeys() {

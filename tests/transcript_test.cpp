@@ -6,9 +6,10 @@
 // "file NAME BYTES" or "file NAME absent" (placed in, or taken from, the game's folder first; BYTES in double quotes
 // with \r \n \t \"
 // \\ and \xHH); then "> COMMAND" lines for the driver (key Down, key 1WA, held 500 B, type a
-// name), each followed by what it made the game say ("< TEXT"; "< box: TEXT", "< input: ...",
-// "< sound: PATH" for the other things heard), and at the end "= NAME BYTES" or "= NAME absent"
-// for the files the game must leave. TW_TRANSCRIPT_UPDATE=1 writes what was heard into the
+// name; "restart" ends the game and starts it again), each followed by what it made the game say ("< TEXT"; "< box:
+// TEXT", "< input: ...",
+// "< sound: PATH" for the other things heard), and at the end "= NAME BYTES", "= NAME present" or
+// "= NAME absent" for the files the game must leave. TW_TRANSCRIPT_UPDATE=1 writes what was heard into the
 // scripts instead; every line so written is read against the design before it is committed.
 #include <gtest/gtest.h>
 
@@ -23,8 +24,8 @@ namespace {
 namespace fs = std::filesystem;
 using tw::driver::shellQuoted;
 
-// Stands for a file that must not be there.
-const std::string kAbsent = "<absent>";
+// Stand for a file that must not be there, and for one that must, whatever it holds.
+const std::string kAbsent = "<absent>", kPresent = "<present>";
 
 std::string unescape(const std::string& quoted) {
     std::string out;
@@ -84,7 +85,10 @@ Script read(const fs::path& path) {
         if (word == "seed") s.seed = name;
         if (word == "jaws") s.options += " --jaws";
         if (word == "file") s.placed.emplace_back(name, quote == std::string::npos ? kAbsent : bytes);
-        if (word == "=") s.left.emplace_back(name, quote == std::string::npos ? kAbsent : bytes);
+        if (word == "=")
+            s.left.emplace_back(name, quote != std::string::npos   ? bytes
+                                      : line.ends_with(" present") ? kPresent
+                                                                   : kAbsent);
         if (word == ">") {
             s.commands.push_back(line.substr(2));
             if (name != "type") s.heard.emplace_back();
@@ -110,22 +114,32 @@ TEST_P(Transcripts, SayExactlyWhatTheScriptSays) {
     fs::create_directories(home / "sounds");
     for (const auto& [name, bytes] : script.placed)
         bytes == kAbsent ? void(fs::remove(home / name)) : write(name, bytes);
-    std::string feed;
-    for (std::size_t i = 0; i < script.commands.size(); ++i)
-        feed += (script.commands[i].rfind("type", 0) == 0 ? "" : "mark " + std::to_string(i) + "\n") +
-                script.commands[i] + "\n";
-    write(".keys", feed);
+    // "> restart" ends the game (as the end of input does) and starts it again in the same folder;
+    // the new greeting is what that command is heard to say.
+    std::vector<std::string> feeds(1);
+    for (std::size_t i = 0; i < script.commands.size(); ++i) {
+        const std::string& c = script.commands[i];
+        if (c == "restart") {
+            feeds.push_back("");
+            continue;
+        }
+        feeds.back() += (c.rfind("type", 0) == 0 ? "" : "mark " + std::to_string(i) + "\n") + c + "\n";
+    }
     const char* exe = std::getenv("TW_TRANSCRIPT_EXE");
     const char* runner = std::getenv("TW_TRANSCRIPT_RUNNER");
     const std::string command = "cd " + shellQuoted(home.string()) + " && " +
                                 (runner ? std::string(runner) + " " : "") + shellQuoted(exe ? exe : TW_EXE) +
                                 " --headless --seed " + script.seed + " --home . " + script.options + " < .keys 2>&1";
-    FILE* pipe = popen(command.c_str(), "r");
-    ASSERT_TRUE(pipe);
     std::string out;
-    char buffer[4096];
-    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
-    pclose(pipe);
+    for (const std::string& feed : feeds) {
+        if (!out.empty()) out += "mark: restart\n";
+        write(".keys", feed);
+        FILE* pipe = popen(command.c_str(), "r");
+        ASSERT_TRUE(pipe);
+        char buffer[4096];
+        for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
+        pclose(pipe);
+    }
     fs::remove(home / ".keys");
 
     // What each command made the game say, the greeting before the first; a typed answer's lines
@@ -146,8 +160,10 @@ TEST_P(Transcripts, SayExactlyWhatTheScriptSays) {
     heard.erase(heard.begin());  // the greeting: every script hears it
     heard.resize(script.heard.size());
     std::vector<std::pair<std::string, std::string>> left;
-    for (const auto& [name, bytes] : script.left)
-        left.emplace_back(name, tw::driver::readBytes((home / name).string()).value_or(kAbsent));
+    for (const auto& [name, bytes] : script.left) {
+        const auto found = tw::driver::readBytes((home / name).string());
+        left.emplace_back(name, !found ? kAbsent : bytes == kPresent ? kPresent : *found);
+    }
 
     if (std::getenv("TW_TRANSCRIPT_UPDATE")) {
         std::ofstream rewritten(path);
@@ -165,7 +181,11 @@ TEST_P(Transcripts, SayExactlyWhatTheScriptSays) {
         }
         flush();
         for (const auto& [name, bytes] : left)
-            rewritten << "= " << name << " " << (bytes == kAbsent ? "absent" : escape(bytes)) << "\n";
+            rewritten << "= " << name << " "
+                      << (bytes == kAbsent    ? "absent"
+                          : bytes == kPresent ? "present"
+                                              : escape(bytes))
+                      << "\n";
         return;
     }
     for (std::size_t i = 0; i < script.heard.size(); ++i)

@@ -119,10 +119,12 @@ int runHeadless(const HeadlessOptions& options, std::istream& in, std::ostream& 
             }
         }
     } catch (const ProcessEnded& end) {
+        form.autosave();
         out.flush();
         return end.status;
     }
-    // End of input: the system closes the window; nothing is written.
+    // End of input: the system closes the window; only the automatic save keeps the game.
+    form.autosave();
     out.flush();
     return 0;
 }

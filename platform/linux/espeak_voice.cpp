@@ -258,6 +258,11 @@ int EspeakVoice::wordsPerMinute(int rate) {
 
 int EspeakVoice::sampleRate() const { return impl_->sampleRate; }
 
+bool EspeakVoice::speaking() const {
+    std::lock_guard<std::mutex> lock(impl_->queueMutex);
+    return !impl_->queue.empty() || impl_->busy || impl_->sounding.load();
+}
+
 bool EspeakVoice::waitUntilIdle(std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     std::unique_lock<std::mutex> lock(impl_->queueMutex);

@@ -28,6 +28,7 @@ public:
     void setRate(int rate) override;
     int volume() const override;
     void setVolume(int volume) override;
+    bool speaking() const override;
 
     // The words per minute a SAPI rate asks espeak for: 175 at 0, times 1.1 for each step,
     // held within the 80..450 that espeak accepts.

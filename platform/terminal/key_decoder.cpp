@@ -360,7 +360,8 @@ void KeyDecoder::byte(unsigned char c, std::vector<KeyDown>& out) {
             }
             return;
         case State::ConsoleFn:
-            state_ = State::Ground;  // ESC [ [ A..E: Linux console F1..F5, no key of the game
+            state_ = State::Ground;  // ESC [ [ A..E: Linux console F1..F5; only F1 is a key of the game
+            if (c == 'A') out.push_back({key::F1, 0});
             return;
         case State::Csi:
         case State::Ss3:
@@ -441,6 +442,9 @@ void KeyDecoder::finishSs3(unsigned char final, std::vector<KeyDown>& out) {
         case 'M':
             emit(key::Enter, mods, true, out);
             return;  // keypad Enter in application mode
+        case 'P':
+            emit(key::F1, mods, true, out);
+            return;
         default:
             break;
     }
@@ -486,6 +490,9 @@ void KeyDecoder::finishCsi(unsigned char final, std::vector<KeyDown>& out) {
         case 'Z':
             emit(key::Tab, mods | key::ShiftMask, prefix, out);
             return;  // Shift+Tab
+        case 'P':
+            emit(key::F1, mods, prefix, out);
+            return;  // F1 with modifiers, and the kitty protocol's F1
         case '~': {
             long key = p.get(0, 0, 0);
             switch (key) {
@@ -508,6 +515,9 @@ void KeyDecoder::finishCsi(unsigned char final, std::vector<KeyDown>& out) {
                     return;
                 case 6:
                     emit(key::PageDown, mods, prefix, out);
+                    return;
+                case 11:
+                    emit(key::F1, mods, prefix, out);
                     return;
                 case 24:
                     emitJump(out);
@@ -550,7 +560,7 @@ void KeyDecoder::finishCsi(unsigned char final, std::vector<KeyDown>& out) {
             return;
         }
         default:
-            return;  // F1-F4, focus reports, cursor reports and the rest: no key of the game
+            return;  // F2-F4, focus reports, cursor reports and the rest: no key of the game
     }
 }
 
