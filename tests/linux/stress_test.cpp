@@ -28,7 +28,7 @@ const std::string kFallBack = "Jaws does not seem to be responding, Sapi on.";
 // The game on pipes, its printed lines stamped with when they came.
 class Game {
 public:
-    Game(const TempDir& home, const std::string& progress = "") {
+    Game(const TempDir& home, const std::string& progress = "", const std::string& wav = "") {
         std::filesystem::copy_file(std::string(TW_GAME_DIR) + "/words.txt", home / "words.txt");
         if (!progress.empty()) std::ofstream(home / "progress.ini", std::ios::binary) << progress;
         int in[2], out[2];
@@ -38,11 +38,14 @@ public:
         posix_spawn_file_actions_adddup2(&actions, in[0], 0);
         posix_spawn_file_actions_adddup2(&actions, out[1], 1);
         posix_spawn_file_actions_addchdir_np(&actions, home.path().c_str());
-        const std::string exe = TW_EXE, homeArg = home.path();
-        char* argv[] = {const_cast<char*>(exe.c_str()), const_cast<char*>("--home"), const_cast<char*>(homeArg.c_str()),
-                        const_cast<char*>("--seed"),    const_cast<char*>("7"),      nullptr};
+        const std::string exe = TW_EXE;
+        std::vector<std::string> args = {exe, "--home", home.path(), "--seed", "7"};
+        if (!wav.empty()) args.insert(args.end(), {"--speech-wav", wav});
+        std::vector<char*> argv;
+        for (std::string& arg : args) argv.push_back(arg.data());
+        argv.push_back(nullptr);
         started_ = Clock::now();
-        if (posix_spawn(&pid_, exe.c_str(), &actions, nullptr, argv, environ) != 0) std::abort();
+        if (posix_spawn(&pid_, exe.c_str(), &actions, nullptr, argv.data(), environ) != 0) std::abort();
         posix_spawn_file_actions_destroy(&actions);
         close(in[0]);
         close(out[1]);
@@ -159,9 +162,12 @@ TEST(Stress, ASpeechDispatcherThatNeverAnswersHoldsNothingUp) {
         EXPECT_LT(game.waitLine(kFallBack), 2500);
         int status = 0;
         if (bySignal) {
+            game.type("\x1b[B\x1b[B\r");  // a game, which the end keeps in the automatic save
+            EXPECT_GE(game.waitLine("You have arrived at Dorvel's house.  Press Q, to hear your first task."), 0);
             kill(game.pid(), SIGTERM);
             EXPECT_LT(game.waitEnd(status), 1000);
             EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+            EXPECT_TRUE(tw::driver::readBytes(home / ".autosave").has_value());
         } else {
             game.type(kUp);
             EXPECT_GE(game.waitLine("Exit the game"), 0);
@@ -171,6 +177,32 @@ TEST(Stress, ASpeechDispatcherThatNeverAnswersHoldsNothingUp) {
             EXPECT_EQ(tw::driver::readBytes(home / "progress.ini"), " 0 \r\n 3 \r\n\r\n");
         }
     }
+}
+
+// On the game's own voice, a key pressed during a completion's waits speaks only once the
+// announcement with its word swaps has been spoken whole: the voice's file holds all of it.
+TEST(Stress, TheAnnouncementIsSpokenWholeBeforeKeysPressedInTheWaits) {
+    double seconds[2] = {};
+    for (const bool pressInWaits : {false, true}) {
+        TempDir home;
+        Game game(home, " 0 \r\n 3 \r\n\r\n", home / "voice.wav");
+        // The first task of seed 7, done; each answer has time to be written whole before the next key.
+        for (const char* key : {"\x1b[B", "\x1b[B", "\r", "3", "r", "a", "\r", "9", "e", "a", "\r"}) {
+            game.type(key);
+            std::this_thread::sleep_for(300ms);
+        }
+        ASSERT_GE(game.waitLine("You have set the bowl down on the floor, and picked up the laundry basket."), 0);
+        if (pressInWaits) game.type("x");
+        std::this_thread::sleep_for(7s);
+        game.closeInput();
+        int status = 0;
+        EXPECT_GE(game.waitEnd(status), 0);
+        const auto wav = tw_test::readWav(home / "voice.wav");
+        ASSERT_TRUE(wav.has_value());
+        seconds[pressInWaits] = wav->seconds();
+    }
+    // The announcement whole, and X's answer after it.
+    EXPECT_GT(seconds[1], seconds[0] + 0.5) << seconds[0] << " s without the key, " << seconds[1] << " s with it";
 }
 
 // With another copy holding the folder, a second one refuses before any key acts.
