@@ -2,6 +2,7 @@
 #include "platform/linux/speechd_reader.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <libspeechd.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -11,6 +12,7 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <deque>
+#include <fstream>
 #include <mutex>
 #include <thread>
 
@@ -47,6 +49,15 @@ std::string socketPath() {
         path = address->unix_socket_name;
     if (address) SPDConnectionAddress__free(address);
     return path;
+}
+
+// True while the process runs: there, and neither a zombie nor dead.
+bool running(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    if (!std::getline(stat, line)) return ::kill(pid, 0) == 0;
+    const std::size_t end = line.rfind(") ");
+    return end != std::string::npos && end + 2 < line.size() && line[end + 2] != 'Z' && line[end + 2] != 'X';
 }
 
 // Shared with the connecting thread, which may outlive a reader that gave up on it.
@@ -117,6 +128,7 @@ struct SpeechdReader::Impl {
     Clock::time_point callDeadline = Clock::time_point::max();
     std::atomic<bool> alive{false};
     std::atomic<bool> silent{false};
+    std::atomic<pid_t> started{0};  // the daemon this reader started, if it did
     std::thread worker;
     std::thread watchdog;
 
@@ -161,6 +173,17 @@ bool SpeechdReader::Impl::connect() {
     if (!connection) return false;
     fcntl(connection->socket, F_SETFD, FD_CLOEXEC);
     watchFd = fcntl(connection->socket, F_DUPFD_CLOEXEC, 0);
+    // A daemon this game started goes when the game does; one that was running stays. It writes
+    // its process id beside its socket (it leaves the process that made the socket on its way
+    // into the background, so the socket's peer is not it).
+    if (!running && autospawn) {
+        pid_t pid = 0;
+        std::ifstream(path.substr(0, path.rfind('/')) + "/pid/speech-dispatcher.pid") >> pid;
+        ucred peer{};
+        socklen_t size = sizeof peer;
+        if (pid <= 1 && getsockopt(connection->socket, SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0) pid = peer.pid;
+        if (pid > 1) started.store(pid);
+    }
     alive.store(true);
     return true;
 }
@@ -218,6 +241,12 @@ SpeechdReader::~SpeechdReader() {
         // share of the reader and end with the process.
         impl.worker.detach();
         impl.watchdog.detach();
+    }
+    if (const pid_t daemon = impl.started.load(); daemon > 1) {
+        ::kill(daemon, SIGTERM);
+        // A daemon stuck on its sound output never finishes its orderly end; it is not left behind.
+        for (int i = 0; i < 10 && running(daemon); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (running(daemon)) ::kill(daemon, SIGKILL);
     }
 }
 
