@@ -119,12 +119,11 @@ int runHeadless(const HeadlessOptions& options, std::istream& in, std::ostream& 
             }
         }
     } catch (const ProcessEnded& end) {
-        form.autosave();
         out.flush();
         return end.status;
     }
-    // End of input: the system closes the window; only the automatic save keeps the game.
-    form.autosave();
+    // End of input: the system closes the window; nothing is written. (A browser tab closed is
+    // the same, and the two are checked against each other.)
     out.flush();
     return 0;
 }
