@@ -51,6 +51,11 @@ TEST(Folders, OnlyAnInstalledCopyWritesIntoThePlayerFolder) {
     EXPECT_EQ(blocked.why.rfind("The folder for your games, " + data.file("file/tumblewick") + ", cannot be made: ", 0),
               0u)
         << blocked.why;
+    // A link where the folder should be, pointing nowhere, is told as what it is.
+    fs::create_directories(data.file("c"));
+    fs::create_directory_symlink(data.file("nowhere"), data.file("c/tumblewick"));
+    const Outcome dangling = resolveFolders(program.path(), data.file("c"), folders);
+    EXPECT_NE(dangling.why.find("it is a link to something that is not there"), std::string::npos) << dangling.why;
 }
 
 TEST(Folders, ThePlayerFolderTakesWhatTheGameWritesAndItsWordListWins) {

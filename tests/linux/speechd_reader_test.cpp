@@ -189,11 +189,15 @@ TEST(SpeechdReader, AnInstalledDaemonThatIsNotRunningIsStarted) {
     }
     ASSERT_GT(daemon, 1);
     // It goes with the reader that started it (a zombie, where nothing reaps it, counts as gone).
-    std::string state;
-    std::ifstream stat("/proc/" + std::to_string(daemon) + "/stat");
-    std::getline(stat, state);
-    const std::size_t end = state.rfind(") ");
-    EXPECT_TRUE(end == std::string::npos || state.substr(end + 2, 1) == "Z") << state;
+    const auto gone = [daemon] {
+        std::string state;
+        std::ifstream stat("/proc/" + std::to_string(daemon) + "/stat");
+        std::getline(stat, state);
+        const std::size_t end = state.rfind(") ");
+        return end == std::string::npos || state.substr(end + 2, 1) == "Z";
+    };
+    for (const auto until = Clock::now() + 2s; !gone() && Clock::now() < until;) std::this_thread::sleep_for(10ms);
+    EXPECT_TRUE(gone());
 }
 
 // A daemon that hangs up once is connected to again for the text that found it gone.
