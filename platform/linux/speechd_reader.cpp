@@ -128,7 +128,7 @@ struct SpeechdReader::Impl {
     Clock::time_point callDeadline = Clock::time_point::max();
     std::atomic<bool> alive{false};
     std::atomic<bool> silent{false};
-    std::atomic<pid_t> started{0};  // the daemon this reader started, if it did
+    std::string pidFile;  // where the daemon this reader started, if it did, writes its process id
     std::thread worker;
     std::thread watchdog;
 
@@ -174,15 +174,11 @@ bool SpeechdReader::Impl::connect() {
     fcntl(connection->socket, F_SETFD, FD_CLOEXEC);
     watchFd = fcntl(connection->socket, F_DUPFD_CLOEXEC, 0);
     // A daemon this game started goes when the game does; one that was running stays. It writes
-    // its process id beside its socket (it leaves the process that made the socket on its way
-    // into the background, so the socket's peer is not it).
+    // its process id beside its socket, perhaps only after it first answers, so the file is read
+    // at the end.
     if (!running && autospawn) {
-        pid_t pid = 0;
-        std::ifstream(path.substr(0, path.rfind('/')) + "/pid/speech-dispatcher.pid") >> pid;
-        ucred peer{};
-        socklen_t size = sizeof peer;
-        if (pid <= 1 && getsockopt(connection->socket, SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0) pid = peer.pid;
-        if (pid > 1) started.store(pid);
+        std::lock_guard<std::mutex> lock(mutex);
+        pidFile = path.substr(0, path.rfind('/')) + "/pid/speech-dispatcher.pid";
     }
     alive.store(true);
     return true;
@@ -242,7 +238,12 @@ SpeechdReader::~SpeechdReader() {
         impl.worker.detach();
         impl.watchdog.detach();
     }
-    if (const pid_t daemon = impl.started.load(); daemon > 1) {
+    pid_t daemon = 0;
+    {
+        std::lock_guard<std::mutex> lock(impl.mutex);
+        if (!impl.pidFile.empty()) std::ifstream(impl.pidFile) >> daemon;
+    }
+    if (daemon > 1) {
         ::kill(daemon, SIGTERM);
         // A daemon stuck on its sound output never finishes its orderly end; it is not left behind.
         for (int i = 0; i < 10 && running(daemon); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
