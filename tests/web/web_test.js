@@ -20,7 +20,7 @@ function check(ok, what) {
 }
 
 const keyNames = { 9: 'Tab', 13: 'Enter', 27: 'Escape', 32: 'Space', 33: 'PageUp', 34: 'PageDown',
-  37: 'ArrowLeft', 38: 'ArrowUp', 39: 'ArrowRight', 40: 'ArrowDown' };
+  37: 'ArrowLeft', 38: 'ArrowUp', 39: 'ArrowRight', 40: 'ArrowDown', 112: 'F1', 188: 'Comma', 190: 'Period' };
 function keyName(code) {
   if (keyNames[code]) return keyNames[code];
   if (code >= 65 && code <= 90) return 'Key' + String.fromCharCode(code);
@@ -147,6 +147,11 @@ const p95 = (v) => { const s = [...v].sort((x, y) => x - y); return s[Math.min(s
       // waits of its completion: they are answered after the completion message, in order.
       { name: 'keys-in-waits', seed: 9, sessions: [[...down(2), 'key 13', 'key 81', 'key 51', 'key 87', 'key 83',
         'key 13', 'key 50', 'key 82', 'key 65', 'held 500 66', 'held 1500 90', 'key 13', 'key 86']] },
+      // The key help and the history keys, back past the oldest message and forward past the newest;
+      // then "Play the game" again, which keeps the game for the load list's "your last game".
+      { name: 'help-and-history', seed: 7, sessions: [[...down(2), 'key 13', 'key 81', 'key 112',
+        ...Array(8).fill('key 188'), ...Array(9).fill('key 190'), 'key 27', ...down(2), 'key 13', 'key 27', ...down(4),
+        'key 13', 'type']] },
     ];
     if (botScript && fs.existsSync(botScript)) {
       // A few completed tasks with their word swaps: the first keys of the game by ear (seed 27), named
