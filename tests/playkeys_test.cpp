@@ -118,12 +118,18 @@ protected:
         platform->inputAnswer = [this](const std::string&, const std::string&) {
             return gen_() % 3 == 0 ? std::string("storm") : std::string();
         };
-        // Right after a new task is set: its item is neither in the hand nor already in place.
+        // Right after a new task is set: its item is neither in the hand nor already in place. The
+        // completion message itself follows its chime with nothing but silencing between; the
+        // history keys may say it again later, when the player has long moved the item.
         platform->onSay = [this](const std::string& text) {
             newGame_ = newGame_ || text.starts_with("You have arrived at Dorvel's house.");
             loaded_ = loaded_ || text.starts_with("Game loaded.");
             const int q = form->questitem;
-            if (text.starts_with("You have completed ") && text.find("Dorvel has gone") != std::string::npos &&
+            auto before = platform->timeline.rbegin() + 1;
+            while (before != platform->timeline.rend() && before->second == "say: ") ++before;
+            const bool afterChime = before != platform->timeline.rend() && before->second.starts_with("sound: ");
+            if (afterChime && text.starts_with("You have completed ") &&
+                text.find("Dorvel has gone") != std::string::npos &&
                 (form->itemroom[q] == 0 ||
                  (form->itemroom[q] == form->questroom && form->itemspot[q] == form->questspot)))
                 failure_ += "a new task's item is in the hand or already in place; ";

@@ -2,6 +2,7 @@
 #include "platform/headless/headless_platform.h"
 
 #include <algorithm>
+#include <iterator>
 #include <ostream>
 
 #include "platform/files.h"
@@ -54,8 +55,10 @@ void HeadlessPlatform::queueKey(int code, int shift, double atMs) {
 }
 
 void HeadlessPlatform::queueEvent(Event e) {
-    // Keep the queue in time order; equal times keep their arrival order.
-    auto pos = std::find_if(queue_.begin(), queue_.end(), [&e](const Event& q) { return q.atMs > e.atMs; });
+    // Keep the queue in time order; equal times keep their arrival order. Searched from the back,
+    // where a new event almost always goes, so a long paste is queued in linear time.
+    auto pos = queue_.end();
+    while (pos != queue_.begin() && std::prev(pos)->atMs > e.atMs) --pos;
     queue_.insert(pos, e);
 }
 
