@@ -122,8 +122,8 @@ public:
     }
 
     bool open(int sampleRate, int channels) {
-        const pa_sample_spec spec{PA_SAMPLE_S16NE, static_cast<std::uint32_t>(sampleRate),
-                                  static_cast<std::uint8_t>(channels)};
+        const pa_sample_spec format{PA_SAMPLE_S16NE, static_cast<std::uint32_t>(sampleRate),
+                                    static_cast<std::uint8_t>(channels)};
         // A short latency target keeps the sink close to real time; the buffer behind it
         // (maxlength, the server's default of several seconds) takes all that is written.
         pa_buffer_attr attr{};
@@ -133,7 +133,7 @@ public:
         attr.minreq = static_cast<std::uint32_t>(-1);
         attr.fragsize = static_cast<std::uint32_t>(-1);
         pa_threaded_mainloop_lock(link_->loop);
-        stream_ = pa_stream_new(link_->context, "Tumblewick", &spec, nullptr);
+        stream_ = pa_stream_new(link_->context, "Tumblewick", &format, nullptr);
         bool started = stream_ && pa_stream_connect_playback(stream_, nullptr, &attr, PA_STREAM_ADJUST_LATENCY, nullptr,
                                                              nullptr) == 0;
         if (started) pa_stream_set_underflow_callback(stream_, &PulseStream::onUnderflow, this);
