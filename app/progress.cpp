@@ -3,6 +3,7 @@
 
 #include "game/form1.h"
 #include "game/text.h"
+#include "platform/files.h"
 
 namespace tw {
 
@@ -22,7 +23,7 @@ Outcome Form1::saveprogress() {
 
 Outcome Form1::readprogress() {
     const std::string path = programpath("progress.ini");
-    if (!platform.fileExists(path)) return {};
+    if (!files::isFile(path)) return {};
     const auto lines = readTextFile(path, kMaxSettingsBytes, kMaxSettingsLines);
     if (!lines) return Outcome::failed("progress.ini cannot be opened; the default settings are used");
     if (lines->size() < 3)

@@ -3,6 +3,7 @@
 
 #include "game/form1.h"
 #include "game/text.h"
+#include "platform/files.h"
 
 namespace tw {
 
@@ -106,7 +107,7 @@ void Form1::newgame() {
     List2.clear();
     // A player's own word list, beside their saved games, wins over the one that ships.
     const std::string own = programpath("words.txt");
-    const auto words = readTextFile(platform.fileExists(own) ? own : shippedpath("words.txt"));
+    const auto words = readTextFile(files::isFile(own) ? own : shippedpath("words.txt"));
     wordsok = words.has_value();
     if (words)
         for (const std::string& word : *words)

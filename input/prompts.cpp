@@ -166,7 +166,7 @@ void Form1::loadprompt() {
         return;
     }
     const std::string file = last ? kAutosaveFile : sameSave(platform.playerFolder(), name);
-    if (!platform.fileExists(programpath(file))) {
+    if (!files::isFile(programpath(file))) {
         sayit("That file cannot be found within the game's directory.");
         return;
     }

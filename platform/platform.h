@@ -87,7 +87,7 @@ public:
     virtual void doEvents() = 0;
     // Sleep until an event may be pending (a key, the timer falling due). Never required for
     // correctness; it only keeps a waiting loop from spinning.
-    virtual void waitEvents() = 0;
+    virtual void waitEvents() {}
     // The one window timer: a tick every intervalMs while it is above 0; 0 stops it.
     virtual void setTimer(int intervalMs) = 0;
 
@@ -100,7 +100,6 @@ public:
     // The typed text, or the empty text when the player cancels.
     virtual std::string inputBox(const std::string& prompt, const std::string& caption) = 0;
 
-    virtual bool fileExists(const std::string& path) = 0;
     // The files that ship with the game: words.txt, sounds/award.wav.
     virtual std::string programFolder() = 0;
     // Where the game writes (progress.ini, lasttask.txt, saved games) and where a player's own

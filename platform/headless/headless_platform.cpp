@@ -1,11 +1,8 @@
 // platform/headless/headless_platform.cpp: the headless platform: waits take no real time.
 #include "platform/headless/headless_platform.h"
 
-#include <algorithm>
-#include <iterator>
 #include <ostream>
 
-#include "platform/files.h"
 #include "platform/silent_voice.h"
 
 namespace tw {
@@ -51,15 +48,7 @@ std::vector<std::string> HeadlessPlatform::spoken() const {
 }
 
 void HeadlessPlatform::queueKey(int code, int shift, double atMs) {
-    queueEvent(Event{atMs < 0 ? now_ : atMs, code, shift, false});
-}
-
-void HeadlessPlatform::queueEvent(Event e) {
-    // Keep the queue in time order; equal times keep their arrival order. Searched from the back,
-    // where a new event almost always goes, so a long paste is queued in linear time.
-    auto pos = queue_.end();
-    while (pos != queue_.begin() && std::prev(pos)->atMs > e.atMs) --pos;
-    queue_.insert(pos, e);
+    events_.pushKey(code, shift, atMs < 0 ? now_ : atMs);
 }
 
 void HeadlessPlatform::setTitle(const std::string& text) {
@@ -68,32 +57,15 @@ void HeadlessPlatform::setTitle(const std::string& text) {
 }
 
 void HeadlessPlatform::doEvents() {
-    // Everything due now, one event at a time: a handler may itself let events run.
-    while (!queue_.empty() && queue_.front().atMs <= now_) {
-        const Event e = queue_.front();
-        queue_.pop_front();
-        if (!sink_) continue;
-        if (e.synthetic)
-            sink_->syntheticKeyDown(e.code, e.shift);
-        else
-            sink_->Form_KeyDown(e.code, e.shift);
-    }
-    if (deadline_ >= 0 && deadline_ <= now_) {
-        deadline_ = interval_ > 0 ? now_ + interval_ : -1;
-        if (sink_) sink_->Holder_Timer();
-    }
+    events_.run(sink_, [this] { return now_; });
 }
 
 void HeadlessPlatform::waitEvents() {
-    double next = deadline_;
-    if (!queue_.empty() && (next < 0 || queue_.front().atMs < next)) next = queue_.front().atMs;
+    const double next = events_.nextDueMs();
     if (next > now_) now_ = next;
 }
 
-void HeadlessPlatform::setTimer(int intervalMs) {
-    interval_ = intervalMs;
-    deadline_ = intervalMs > 0 ? now_ + intervalMs : -1;
-}
+void HeadlessPlatform::setTimer(int intervalMs) { events_.setTimer(intervalMs, now_); }
 
 void HeadlessPlatform::said(const std::string& text, int speechmode) {
     (void)speechmode;
@@ -103,7 +75,7 @@ void HeadlessPlatform::said(const std::string& text, int speechmode) {
 void HeadlessPlatform::keybd_event(int vk, int flags) {
     record("keybd: " + std::to_string(vk) + " " + std::to_string(flags));
     // Presses reach the game's own window like typed keys; releases are no key-down.
-    if (flags == 0) queueEvent(Event{now_, vk, 0, true});
+    events_.keybdEvent(vk, flags, now_);
 }
 
 void HeadlessPlatform::messageBox(const std::string& text, const std::string& caption) {
@@ -115,8 +87,6 @@ std::string HeadlessPlatform::inputBox(const std::string& prompt, const std::str
     record("input: " + caption + " | " + prompt);
     return inputAnswer ? inputAnswer(prompt, caption) : std::string();
 }
-
-bool HeadlessPlatform::fileExists(const std::string& path) { return files::isFile(path); }
 
 bool HeadlessPlatform::anotherInstanceRunning() {
     return instanceCheck ? instanceCheck(playerFolder()) : instanceRunning;

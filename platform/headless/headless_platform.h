@@ -11,13 +11,13 @@
 // - one copy per folder: a flag or a check the test gives; files: the real file system.
 #pragma once
 
-#include <deque>
 #include <functional>
 #include <iosfwd>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "platform/event_queue.h"
 #include "platform/platform.h"
 
 namespace tw {
@@ -40,7 +40,7 @@ public:
     std::function<std::string(const std::string&, const std::string&)> inputAnswer;
     // A key-down delivered once the virtual clock reaches atMs (default: now).
     void queueKey(int code, int shift = 0, double atMs = -1);
-    bool idle() const { return queue_.empty() && deadline_ < 0; }
+    bool idle() const { return events_.nextDueMs() < 0; }
     double nowMs() const { return now_; }
     bool ended = false;
     int endStatus = -1;
@@ -56,7 +56,6 @@ public:
     void keybd_event(int vk, int flags) override;
     void messageBox(const std::string& text, const std::string& caption) override;
     std::string inputBox(const std::string& prompt, const std::string& caption) override;
-    bool fileExists(const std::string& path) override;
     std::string programFolder() override { return folder_; }
     std::string playerFolder() override { return player.empty() ? folder_ : player; }
     double secondsSinceMidnight() override { return 43200.0 + now_ / 1000.0; }
@@ -69,21 +68,12 @@ public:
     void record(const std::string& line);
 
 private:
-    struct Event {
-        double atMs;
-        int code;
-        int shift;
-        bool synthetic;
-    };
-    void queueEvent(Event e);
     std::string folder_;
     std::ostream* out_;
     EventSink* sink_ = nullptr;
     std::string title_;
-    std::deque<Event> queue_;
+    EventQueue events_;
     double now_ = 0;
-    double deadline_ = -1;
-    int interval_ = 0;
 };
 
 }  // namespace tw

@@ -4,6 +4,7 @@
 #include "platform/terminal/key_decoder.h"
 
 #include <array>
+#include <iterator>
 
 namespace tw {
 
@@ -14,102 +15,60 @@ constexpr std::size_t kMaxSequence = 48;
 
 // Kitty keyboard protocol code points for keys without a Unicode character.
 constexpr long kKpFirstDigit = 57399;  // KP_0 .. KP_9 follow
-constexpr long kKpEnter = 57414;
-constexpr long kKpLeft = 57417;
-constexpr long kKpRight = 57418;
-constexpr long kKpUp = 57419;
-constexpr long kKpDown = 57420;
-constexpr long kKpPageUp = 57421;
-constexpr long kKpPageDown = 57422;
-constexpr long kKpHome = 57423;
-constexpr long kKpEnd = 57424;
-constexpr long kKpInsert = 57425;
-constexpr long kKpDelete = 57426;
-constexpr long kLeftShift = 57441;
-constexpr long kLeftControl = 57442;
-constexpr long kLeftAlt = 57443;
-constexpr long kRightShift = 57447;
-constexpr long kRightControl = 57448;
-constexpr long kRightAlt = 57449;
+constexpr long kLeftShift = 57441;     // Shift, Control, Alt; then Super, Hyper, Meta
+constexpr long kRightShift = 57447;    // the same on the right; level shifts follow to 57454
+constexpr long kLastModifier = 57454;
+
+struct Mapped {
+    long from;
+    int code;
+};
+
+// Kitty's keypad keys other than the digits.
+constexpr Mapped kKeypad[] = {{57414, key::Enter}, {57417, key::Left},   {57418, key::Right},    {57419, key::Up},
+                              {57420, key::Down},  {57421, key::PageUp}, {57422, key::PageDown}, {57423, key::Home},
+                              {57424, key::End},   {57425, key::Insert}, {57426, key::Delete}};
+// Control characters that name a key of their own in a kitty or modifyOtherKeys report.
+constexpr Mapped kControlCodepoints[] = {
+    {13, key::Enter}, {9, key::Tab}, {8, key::Back}, {127, key::Back}, {27, key::Escape}};
+// The final byte of ESC [ or ESC O with no number before it.
+constexpr Mapped kFinals[] = {{'A', key::Up},   {'B', key::Down}, {'C', key::Right}, {'D', key::Left},
+                              {'H', key::Home}, {'F', key::End},  {'P', key::F1}};
+// ESC [ n ~: the editing keys and F1 (24, F12, is the jump key's stand-in and handled apart).
+constexpr Mapped kTildes[] = {{1, key::Home}, {7, key::Home},   {2, key::Insert},   {3, key::Delete}, {4, key::End},
+                              {8, key::End},  {5, key::PageUp}, {6, key::PageDown}, {11, key::F1}};
+
+int lookup(const Mapped* begin, const Mapped* end, long from) {
+    for (const Mapped* m = begin; m != end; ++m)
+        if (m->from == from) return m->code;
+    return 0;
+}
+template <std::size_t N>
+int lookup(const Mapped (&table)[N], long from) {
+    return lookup(table, table + N, from);
+}
 
 struct CharKey {
     int code;
     int mods;
 };
 
+// The US layout's punctuation: each key's character, its shifted character, and its key code.
+constexpr char kPlain[] = "0123456789;=,-./`[\\]'";
+constexpr char kShifted[] = ")!@#$%^&*(:+<_>?~{|}\"";
+constexpr int kPunctuationCodes[] = {'0', '1', '2', '3', '4', '5',        '6', '7', '8', '9', 186,
+                                     187, 188, 189, 190, 191, key::Grave, 219, 220, 221, 222};
+static_assert(sizeof kPlain == sizeof kShifted && sizeof kPlain - 1 == std::size(kPunctuationCodes));
+
 // A printable ASCII character as the US-layout key that types it.
 CharKey charKey(unsigned char c) {
     if (c >= 'a' && c <= 'z') return {c - 'a' + 'A', 0};
     if (c >= 'A' && c <= 'Z') return {c, key::ShiftMask};
-    if (c >= '0' && c <= '9') return {c, 0};
-    switch (c) {
-        case ')':
-            return {'0', key::ShiftMask};
-        case '!':
-            return {'1', key::ShiftMask};
-        case '@':
-            return {'2', key::ShiftMask};
-        case '#':
-            return {'3', key::ShiftMask};
-        case '$':
-            return {'4', key::ShiftMask};
-        case '%':
-            return {'5', key::ShiftMask};
-        case '^':
-            return {'6', key::ShiftMask};
-        case '&':
-            return {'7', key::ShiftMask};
-        case '*':
-            return {'8', key::ShiftMask};
-        case '(':
-            return {'9', key::ShiftMask};
-        case ';':
-            return {186, 0};
-        case ':':
-            return {186, key::ShiftMask};
-        case '=':
-            return {187, 0};
-        case '+':
-            return {187, key::ShiftMask};
-        case ',':
-            return {188, 0};
-        case '<':
-            return {188, key::ShiftMask};
-        case '-':
-            return {189, 0};
-        case '_':
-            return {189, key::ShiftMask};
-        case '.':
-            return {190, 0};
-        case '>':
-            return {190, key::ShiftMask};
-        case '/':
-            return {191, 0};
-        case '?':
-            return {191, key::ShiftMask};
-        case '`':
-            return {key::Grave, 0};
-        case '~':
-            return {key::Grave, key::ShiftMask};
-        case '[':
-            return {219, 0};
-        case '{':
-            return {219, key::ShiftMask};
-        case '\\':
-            return {220, 0};
-        case '|':
-            return {220, key::ShiftMask};
-        case ']':
-            return {221, 0};
-        case '}':
-            return {221, key::ShiftMask};
-        case '\'':
-            return {222, 0};
-        case '"':
-            return {222, key::ShiftMask};
-        default:
-            return {0, 0};
+    for (std::size_t i = 0; i + 1 < sizeof kPlain; ++i) {
+        if (kPlain[i] == c) return {kPunctuationCodes[i], 0};
+        if (kShifted[i] == c) return {kPunctuationCodes[i], key::ShiftMask};
     }
+    return {0, 0};
 }
 
 // Parameters of a CSI sequence: ';' separates parameters, ':' sub-parameters; -1 is "absent".
@@ -221,80 +180,28 @@ void KeyDecoder::emitJump(std::vector<KeyDown>& out) {
 }
 
 void KeyDecoder::emitCodepoint(long cp, long base, int mods, bool prefix, std::vector<KeyDown>& out) {
-    switch (cp) {
-        case 13:
-            emit(key::Enter, mods, prefix, out);
-            return;
-        case 9:
-            emit(key::Tab, mods, prefix, out);
-            return;
-        case 8:
-        case 127:
-            emit(key::Back, mods, prefix, out);
-            return;
-        case 27:
-            emit(key::Escape, mods, prefix, out);
-            return;
-        case 32:
-            if (mods & key::CtrlMask) {
-                emit(key::Grave, mods, prefix, out);  // Ctrl+Space stands for Ctrl+grave, as NUL does
-            } else {
-                if (prefix && (mods & key::AltMask)) out.push_back({key::Alt, mods});
-                out.push_back({key::Ctrl, mods | key::CtrlMask});  // Space: the silence key
-            }
-            return;
-        default:
-            break;
-    }
-    if (cp > 32 && cp < 127) {
-        CharKey k = charKey(static_cast<unsigned char>(cp));
-        if (k.code != 0) emit(k.code, mods | k.mods, prefix, out);
+    if (cp == 32) {
+        if (mods & key::CtrlMask) {
+            emit(key::Grave, mods, prefix, out);  // Ctrl+Space stands for Ctrl+grave, as NUL does
+        } else {
+            if (prefix && (mods & key::AltMask)) out.push_back({key::Alt, mods});
+            out.push_back({key::Ctrl, mods | key::CtrlMask});  // Space: the silence key
+        }
         return;
     }
-    if (cp >= kKpFirstDigit && cp < kKpFirstDigit + 10) {
-        emit(static_cast<int>('0' + (cp - kKpFirstDigit)), mods, prefix, out);
-        return;
+    int code = lookup(kControlCodepoints, cp);
+    int extra = 0;
+    if (code == 0 && cp > 32 && cp < 127) {
+        const CharKey k = charKey(static_cast<unsigned char>(cp));
+        code = k.code;
+        extra = k.mods;
+        if (code == 0) return;
     }
-    int code = 0;
-    switch (cp) {
-        case kKpEnter:
-            code = key::Enter;
-            break;
-        case kKpLeft:
-            code = key::Left;
-            break;
-        case kKpRight:
-            code = key::Right;
-            break;
-        case kKpUp:
-            code = key::Up;
-            break;
-        case kKpDown:
-            code = key::Down;
-            break;
-        case kKpPageUp:
-            code = key::PageUp;
-            break;
-        case kKpPageDown:
-            code = key::PageDown;
-            break;
-        case kKpHome:
-            code = key::Home;
-            break;
-        case kKpEnd:
-            code = key::End;
-            break;
-        case kKpInsert:
-            code = key::Insert;
-            break;
-        case kKpDelete:
-            code = key::Delete;
-            break;
-        default:
-            break;
-    }
+    if (code == 0 && cp >= kKpFirstDigit && cp < kKpFirstDigit + 10)
+        code = static_cast<int>('0' + (cp - kKpFirstDigit));
+    if (code == 0) code = lookup(kKeypad, cp);
     if (code != 0) {
-        emit(code, mods, prefix, out);
+        emit(code, mods | extra, prefix, out);
         return;
     }
     // A character of another layout: the key at the same place on a US layout, when given.
@@ -420,33 +327,10 @@ void KeyDecoder::finishSs3(unsigned char final, std::vector<KeyDown>& out) {
     if (p.bad) return;
     // Some terminals put the modifier as the only parameter of ESC O.
     int mods = windowsMods(p.count >= 2 ? p.get(1, 0, 1) : p.get(0, 0, 1));
-    switch (final) {
-        case 'A':
-            emit(key::Up, mods, true, out);
-            return;
-        case 'B':
-            emit(key::Down, mods, true, out);
-            return;
-        case 'C':
-            emit(key::Right, mods, true, out);
-            return;
-        case 'D':
-            emit(key::Left, mods, true, out);
-            return;
-        case 'H':
-            emit(key::Home, mods, true, out);
-            return;
-        case 'F':
-            emit(key::End, mods, true, out);
-            return;
-        case 'M':
-            emit(key::Enter, mods, true, out);
-            return;  // keypad Enter in application mode
-        case 'P':
-            emit(key::F1, mods, true, out);
-            return;
-        default:
-            break;
+    const int code = final == 'M' ? key::Enter : lookup(kFinals, final);  // M: keypad Enter
+    if (code != 0) {
+        emit(code, mods, true, out);
+        return;
     }
     if (final >= 'p' && final <= 'y') emit('0' + (final - 'p'), mods, true, out);  // keypad digits
 }
@@ -468,94 +352,42 @@ void KeyDecoder::finishCsi(unsigned char final, std::vector<KeyDown>& out) {
     int mods = windowsMods(p.get(1, 0, 1));
     bool prefix = !reportsModifiers_;
 
+    if (const int code = lookup(kFinals, final)) {
+        emit(code, mods, prefix, out);  // F1 with modifiers too, and the kitty protocol's F1
+        return;
+    }
     switch (final) {
-        case 'A':
-            emit(key::Up, mods, prefix, out);
-            return;
-        case 'B':
-            emit(key::Down, mods, prefix, out);
-            return;
-        case 'C':
-            emit(key::Right, mods, prefix, out);
-            return;
-        case 'D':
-            emit(key::Left, mods, prefix, out);
-            return;
-        case 'H':
-            emit(key::Home, mods, prefix, out);
-            return;
-        case 'F':
-            emit(key::End, mods, prefix, out);
-            return;
         case 'Z':
-            emit(key::Tab, mods | key::ShiftMask, prefix, out);
-            return;  // Shift+Tab
-        case 'P':
-            emit(key::F1, mods, prefix, out);
-            return;  // F1 with modifiers, and the kitty protocol's F1
+            emit(key::Tab, mods | key::ShiftMask, prefix, out);  // Shift+Tab
+            return;
         case '~': {
-            long key = p.get(0, 0, 0);
-            switch (key) {
-                case 1:
-                case 7:
-                    emit(key::Home, mods, prefix, out);
-                    return;
-                case 2:
-                    emit(key::Insert, mods, prefix, out);
-                    return;
-                case 3:
-                    emit(key::Delete, mods, prefix, out);
-                    return;
-                case 4:
-                case 8:
-                    emit(key::End, mods, prefix, out);
-                    return;
-                case 5:
-                    emit(key::PageUp, mods, prefix, out);
-                    return;
-                case 6:
-                    emit(key::PageDown, mods, prefix, out);
-                    return;
-                case 11:
-                    emit(key::F1, mods, prefix, out);
-                    return;
-                case 24:
-                    emitJump(out);
-                    return;  // F12: the jump key's stand-in
-                case 27: {
-                    // xterm modifyOtherKeys: ESC [ 27 ; mods ; code ~
-                    long cp = p.get(2, 0, -1);
-                    if (cp >= 0) emitCodepoint(cp, -1, mods, prefix, out);
-                    return;
-                }
-                default:
-                    return;
+            const long number = p.get(0, 0, 0);
+            if (number == 24) {
+                emitJump(out);  // F12: the jump key's stand-in
+            } else if (number == 27) {
+                // xterm modifyOtherKeys: ESC [ 27 ; mods ; code ~
+                const long cp = p.get(2, 0, -1);
+                if (cp >= 0) emitCodepoint(cp, -1, mods, prefix, out);
+            } else if (const int code = lookup(kTildes, number)) {
+                emit(code, mods, prefix, out);
             }
+            return;
         }
         case 'u': {
             // Kitty keyboard protocol and xterm's CSI u form: ESC [ code[:shifted[:base]] ; mods u
             long cp = p.get(0, 0, -1);
             if (cp < 0) return;
-            switch (cp) {
-                case kLeftShift:
-                case kRightShift:
-                    reportsModifiers_ = true;
-                    out.push_back({key::Shift, mods | key::ShiftMask});
-                    return;
-                case kLeftControl:
-                case kRightControl:
-                    reportsModifiers_ = true;
-                    out.push_back({key::Ctrl, mods | key::CtrlMask});
-                    return;
-                case kLeftAlt:
-                case kRightAlt:
-                    reportsModifiers_ = true;
-                    out.push_back({key::Alt, mods | key::AltMask});
-                    return;
-                default:
-                    break;
+            if (cp >= kLeftShift && cp <= kLastModifier) {
+                // Shift, Control and Alt, left or right, come as keys of their own once the
+                // terminal reports them; the other modifiers are no key of the game.
+                const long which = (cp - kLeftShift) % (kRightShift - kLeftShift);
+                if (which > 2 || cp > kRightShift + 2) return;
+                static constexpr int kCodes[] = {key::Shift, key::Ctrl, key::Alt};
+                static constexpr int kMasks[] = {key::ShiftMask, key::CtrlMask, key::AltMask};
+                reportsModifiers_ = true;
+                out.push_back({kCodes[which], mods | kMasks[which]});
+                return;
             }
-            if (cp >= kLeftShift && cp <= 57454) return;  // Super, Hyper, Meta, level shifts
             emitCodepoint(cp, p.get(0, 2, -1), mods, prefix, out);
             return;
         }

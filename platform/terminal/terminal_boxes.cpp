@@ -18,10 +18,10 @@ void TerminalPlatform::messageBox(const std::string& text, const std::string& ca
     if (sink_) sink_->speakBox(text + "  Press Enter.", false);
     // Keys already typed reach the box first, as they would reach a dialog.
     for (;;) {
-        Queued next;
+        EventQueue::Key next;
         while (nextKey(next)) {
             if (next.synthetic) continue;
-            if (next.key.KeyCode == key::Enter || next.key.KeyCode == key::Escape) return;
+            if (next.code == key::Enter || next.code == key::Escape) return;
         }
         checkEndingSignal();
         if (eof_ && !decoder_.wantsTimeout()) endOfInput();

@@ -61,7 +61,7 @@ void TerminalPlatform::decodeAll() {
     decoder_.feed(std::string_view(inbuf_).substr(inpos_), keys);
     inbuf_.clear();
     inpos_ = 0;
-    for (const KeyDown& k : keys) queue_.push_back({k, false});
+    for (const KeyDown& k : keys) events_.pushKey(k.KeyCode, k.Shift, nowMs());
     takeTerminalReplies();
 }
 
@@ -71,26 +71,28 @@ int TerminalPlatform::escapeWaitMs() const {
     return millisUntil(lastInput_ + std::chrono::milliseconds(settings_.escapeDelayMs));
 }
 
-bool TerminalPlatform::nextKey(Queued& key) {
+double TerminalPlatform::nowMs() {
+    return std::chrono::duration<double, std::milli>(Clock::now().time_since_epoch()).count();
+}
+
+bool TerminalPlatform::decodeNext() {
     // One byte at a time, so bytes after the key stay undecoded for an input box that may follow.
     std::vector<KeyDown> keys;
-    while (queue_.empty() && inpos_ < inbuf_.size()) {
+    while (keys.empty() && inpos_ < inbuf_.size()) {
         decoder_.feed(std::string_view(inbuf_).substr(inpos_, 1), keys);
         ++inpos_;
-        for (const KeyDown& k : keys) queue_.push_back({k, false});
-        keys.clear();
     }
     if (inpos_ >= inbuf_.size()) {
         inbuf_.clear();
         inpos_ = 0;
     }
-    if (queue_.empty() && escapeWaitMs() == 0) {
-        for (const KeyDown& k : decoder_.timeout()) queue_.push_back({k, false});
-    }
-    if (queue_.empty()) return false;
-    key = queue_.front();
-    queue_.pop_front();
-    return true;
+    if (keys.empty() && escapeWaitMs() == 0) keys = decoder_.timeout();
+    for (const KeyDown& k : keys) events_.pushKey(k.KeyCode, k.Shift, nowMs());
+    return !keys.empty();
+}
+
+bool TerminalPlatform::nextKey(EventQueue::Key& key) {
+    return events_.popDue(nowMs(), key) || (decodeNext() && events_.popDue(nowMs(), key));
 }
 
 void TerminalPlatform::checkEndingSignal() {
@@ -103,62 +105,44 @@ void TerminalPlatform::doEvents() {
     checkEndingSignal();
     pump(0);
     if (readerSilent_.exchange(false) && sink_) sink_->screenReaderSilent();
-    // A handler may let events run itself: each key leaves the queue before it is delivered.
-    Queued next;
-    while (nextKey(next)) {
-        if (!sink_) continue;
-        if (next.synthetic)
-            sink_->syntheticKeyDown(next.key.KeyCode, next.key.Shift);
-        else
-            sink_->Form_KeyDown(next.key.KeyCode, next.key.Shift);
-        checkEndingSignal();
-    }
-    // The timer comes after the keys, as a window's timer message does.
-    if (interval_ > 0 && Clock::now() >= deadline_) {
-        deadline_ = Clock::now() + std::chrono::milliseconds(interval_);
-        if (sink_) sink_->Holder_Timer();
-    }
-    if (eof_ && queue_.empty() && inpos_ >= inbuf_.size() && !decoder_.wantsTimeout() &&
+    events_.run(
+        sink_, nowMs, [this] { return decodeNext(); }, [this] { checkEndingSignal(); });
+    if (eof_ && events_.empty() && inpos_ >= inbuf_.size() && !decoder_.wantsTimeout() &&
         !(sink_ && sink_->handlingKey()))
         endOfInput();
 }
 
 void TerminalPlatform::waitEvents() {
     checkEndingSignal();
-    if (!queue_.empty() || inpos_ < inbuf_.size()) return;
+    if (!events_.empty() || inpos_ < inbuf_.size()) return;
     if (eof_) {
         // Nothing more to read: only a wait under way (or a signal) can still wake the game.
-        if (interval_ > 0 && wakeFd() >= 0) {
+        if (events_.timerRunning() && wakeFd() >= 0) {
             pollfd wake{wakeFd(), POLLIN, 0};
-            poll(&wake, 1, millisUntil(deadline_));
+            poll(&wake, 1, untilDue());
         }
         return;
     }
-    int timeout = -1;
-    if (interval_ > 0) timeout = millisUntil(deadline_);
+    int timeout = events_.timerRunning() ? untilDue() : -1;
     int esc = escapeWaitMs();
     if (esc >= 0 && (timeout < 0 || esc < timeout)) timeout = esc;
     if (timeout == 0) return;
     pump(timeout);
 }
 
-void TerminalPlatform::setTimer(int intervalMs) {
-    interval_ = intervalMs > 0 ? intervalMs : 0;
-    if (interval_ > 0) deadline_ = Clock::now() + std::chrono::milliseconds(interval_);
+int TerminalPlatform::untilDue() {
+    const double ms = events_.nextDueMs() - nowMs();
+    return ms <= 0 ? 0 : static_cast<int>(ms) + 1;
 }
 
+void TerminalPlatform::setTimer(int intervalMs) { events_.setTimer(intervalMs, nowMs()); }
+
 void TerminalPlatform::keybd_event(int vk, int flags) {
-    // Flag 2 is a release. No screen reader here listens for the chord: the presses come back to
-    // the game's own window, after whatever was typed before them.
-    const int bit = key::modifierMask(vk);
-    if (flags & 2) {
-        syntheticMods_ &= ~bit;
-        return;
-    }
-    syntheticMods_ |= bit;
+    // No screen reader here listens for the chord: the presses come back to the game's own
+    // window, after whatever was typed before them.
     pump(0);
     decodeAll();
-    queue_.push_back({KeyDown{vk, syntheticMods_}, true});
+    events_.keybdEvent(vk, flags, nowMs());
 }
 
 }  // namespace tw

@@ -14,7 +14,6 @@
 #include <iostream>
 #include <string_view>
 
-#include "platform/files.h"
 #include "platform/linux/espeak_voice.h"
 #include "platform/linux/instance_lock.h"
 #include "platform/linux/sound_player.h"
@@ -153,8 +152,6 @@ void TerminalPlatform::said(const std::string& text, int speechmode) {
     // Paths 1 and 2 are the screen reader's: the printed line is what it reads.
     if (speechmode == 1 || speechmode == 2 || settings_.echo) printLine(text);
 }
-
-bool TerminalPlatform::fileExists(const std::string& path) { return files::isFile(path); }
 
 double TerminalPlatform::secondsSinceMidnight() {
     timespec ts{};

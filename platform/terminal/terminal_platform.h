@@ -18,12 +18,12 @@
 
 #include <atomic>
 #include <chrono>
-#include <deque>
 #include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
 
+#include "platform/event_queue.h"
 #include "platform/platform.h"
 #include "platform/terminal/key_decoder.h"
 
@@ -72,7 +72,6 @@ public:
     void keybd_event(int vk, int flags) override;
     void messageBox(const std::string& text, const std::string& caption) override;
     std::string inputBox(const std::string& prompt, const std::string& caption) override;
-    bool fileExists(const std::string& path) override;
     std::string programFolder() override { return settings_.programFolder; }
     std::string playerFolder() override {
         return settings_.playerFolder.empty() ? settings_.programFolder : settings_.playerFolder;
@@ -86,10 +85,6 @@ public:
 
 private:
     using Clock = std::chrono::steady_clock;
-    struct Queued {
-        KeyDown key;
-        bool synthetic = false;  // sent by the game itself through keybd_event
-    };
 
     void enterRaw();
     // While a line is typed the keyboard flags are off, so Escape and letters come as plain bytes.
@@ -106,7 +101,12 @@ private:
     // The next byte of input, waiting at most waitMs (-1: until one comes); false when none came.
     bool nextBoxByte(unsigned char& c, int waitMs);
     // The next key-down: queued ones first, then bytes decoded one at a time.
-    bool nextKey(Queued& key);
+    bool nextKey(EventQueue::Key& key);
+    // Decodes input a byte at a time until a key comes; false when none did.
+    bool decodeNext();
+    static double nowMs();
+    // Milliseconds until the next key or tick falls due, rounded up.
+    int untilDue();
     // Milliseconds until a lone ESC becomes Escape; -1 when none waits.
     int escapeWaitMs() const;
     [[noreturn]] void endOfInput();
@@ -130,14 +130,10 @@ private:
     KeyDecoder decoder_;
     std::string inbuf_;  // bytes read and not yet decoded, from inpos_ on
     std::size_t inpos_ = 0;
-    std::deque<Queued> queue_;  // decoded and synthetic key-downs not yet delivered
+    EventQueue events_;  // decoded and synthetic key-downs not yet delivered, and the timer
     Clock::time_point lastInput_{};
-    int syntheticMods_ = 0;  // modifiers held down by keybd_event
     // Set from the reader's thread when speech-dispatcher stopped answering.
     static inline std::atomic<bool> readerSilent_{false};
-
-    int interval_ = 0;
-    Clock::time_point deadline_{};
 
     struct Saved;
     std::unique_ptr<Saved> saved_;

@@ -7,7 +7,6 @@
 #include <cstdlib>
 
 #include "input/keys.h"
-#include "platform/files.h"
 #include "platform/silent_voice.h"
 
 namespace tw {
@@ -52,7 +51,7 @@ public:
 
 }  // namespace
 
-void WebPlatform::pushKey(int code, int shift) { queue_.push_back({code, shift, false}); }
+void WebPlatform::pushKey(int code, int shift) { events_.pushKey(code, shift, emscripten_get_now()); }
 
 void WebPlatform::setTitle(const std::string& text) {
     title_ = text;
@@ -60,53 +59,23 @@ void WebPlatform::setTitle(const std::string& text) {
 }
 
 void WebPlatform::doEvents() {
-    bool ran = false;
-    // A handler may let events run itself: each key leaves the queue before it is delivered.
-    while (!queue_.empty()) {
-        const Queued next = queue_.front();
-        queue_.pop_front();
-        ran = true;
-        if (!sink_) continue;
-        if (next.synthetic)
-            sink_->syntheticKeyDown(next.code, next.shift);
-        else
-            sink_->Form_KeyDown(next.code, next.shift);
-    }
-    if (interval_ > 0 && emscripten_get_now() >= deadline_) {
-        deadline_ = emscripten_get_now() + interval_;
-        ran = true;
-        if (sink_) sink_->Holder_Timer();
-    }
     // Whatever the game wrote is handed to the browser's storage at once.
-    if (ran) js_persist();
+    if (events_.run(sink_, [] { return emscripten_get_now(); })) js_persist();
 }
 
 void WebPlatform::waitEvents() {
-    if (!queue_.empty()) return;
-    double ms = -1;
-    if (interval_ > 0) {
-        ms = deadline_ - emscripten_get_now();
-        if (ms <= 0) return;
-    }
-    js_wait(ms);
+    const double next = events_.nextDueMs();
+    if (next >= 0 && next <= emscripten_get_now()) return;
+    js_wait(next < 0 ? -1 : next - emscripten_get_now());
 }
 
-void WebPlatform::setTimer(int intervalMs) {
-    interval_ = intervalMs > 0 ? intervalMs : 0;
-    if (interval_ > 0) deadline_ = emscripten_get_now() + interval_;
-}
+void WebPlatform::setTimer(int intervalMs) { events_.setTimer(intervalMs, emscripten_get_now()); }
 
 void WebPlatform::said(const std::string& text, int speechmode) { js_said(text.c_str(), speechmode); }
 
 void WebPlatform::keybd_event(int vk, int flags) {
     // The chord comes back to the game's own page as keys, after what was typed before it.
-    const int bit = key::modifierMask(vk);
-    if (flags & key::EventRelease) {
-        syntheticMods_ &= ~bit;
-        return;
-    }
-    syntheticMods_ |= bit;
-    queue_.push_back({vk, syntheticMods_, true});
+    events_.keybdEvent(vk, flags, emscripten_get_now());
 }
 
 void WebPlatform::messageBox(const std::string& text, const std::string& caption) {
@@ -119,8 +88,6 @@ std::string WebPlatform::inputBox(const std::string& prompt, const std::string& 
     std::free(typed);
     return answer;
 }
-
-bool WebPlatform::fileExists(const std::string& path) { return files::isFile(path); }
 
 double WebPlatform::secondsSinceMidnight() { return js_seconds_since_midnight(); }
 

@@ -14,9 +14,9 @@
 // - one copy per browser profile: a Web Lock; the end: the page says the game has ended.
 #pragma once
 
-#include <deque>
 #include <string>
 
+#include "platform/event_queue.h"
 #include "platform/platform.h"
 
 namespace tw {
@@ -40,7 +40,6 @@ public:
     void keybd_event(int vk, int flags) override;
     void messageBox(const std::string& text, const std::string& caption) override;
     std::string inputBox(const std::string& prompt, const std::string& caption) override;
-    bool fileExists(const std::string& path) override;
     std::string programFolder() override { return kProgramFolder; }
     std::string playerFolder() override { return kPlayerFolder; }
     double secondsSinceMidnight() override;
@@ -51,17 +50,9 @@ public:
     void playSound(const std::string& path) override;
 
 private:
-    struct Queued {
-        int code;
-        int shift;
-        bool synthetic;
-    };
     EventSink* sink_ = nullptr;
     std::string title_;
-    std::deque<Queued> queue_;
-    int syntheticMods_ = 0;
-    int interval_ = 0;
-    double deadline_ = 0;
+    EventQueue events_;
 };
 
 }  // namespace tw

@@ -14,7 +14,6 @@
 #include <vector>
 
 #include "input/keys.h"
-#include "platform/files.h"
 #include "platform/windows/win_speech.h"
 
 namespace tw {
@@ -358,8 +357,6 @@ std::string WinPlatform::inputBox(const std::string& prompt, const std::string& 
     if (result != IDOK || !state.accepted) return "";
     return narrowUtf8(state.answer);
 }
-
-bool WinPlatform::fileExists(const std::string& path) { return files::isFile(path); }
 
 double WinPlatform::secondsSinceMidnight() {
     SYSTEMTIME now;

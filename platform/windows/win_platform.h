@@ -73,7 +73,6 @@ public:
     void keybd_event(int vk, int flags) override;
     void messageBox(const std::string& text, const std::string& caption) override;
     std::string inputBox(const std::string& prompt, const std::string& caption) override;
-    bool fileExists(const std::string& path) override;
     std::string programFolder() override { return folder_; }
     std::string playerFolder() override { return player_.empty() ? folder_ : player_; }
     double secondsSinceMidnight() override;
