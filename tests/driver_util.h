@@ -76,6 +76,25 @@ inline bool exists(const std::string& path) {
     return fs::exists(path, ec);
 }
 
+// Bytes written in double quotes with \r \n \t \" \\ and \xHH, as the key scripts write them.
+inline std::string unquote(const std::string& quoted) {
+    std::string out;
+    for (std::size_t i = 1; i + 1 < quoted.size(); ++i) {
+        if (quoted[i] != '\\') {
+            out += quoted[i];
+            continue;
+        }
+        const char c = quoted[++i];
+        if (c == 'x') {
+            out += static_cast<char>(std::stoi(quoted.substr(i + 1, 2), nullptr, 16));
+            i += 2;
+        } else {
+            out += c == 'r' ? '\r' : c == 'n' ? '\n' : c == 't' ? '\t' : c;
+        }
+    }
+    return out;
+}
+
 inline std::string shellQuoted(const std::string& text) {
     std::string out = "'";
     for (char c : text) out += (c == '\'') ? std::string("'\\''") : std::string(1, c);

@@ -27,24 +27,6 @@ using tw::driver::shellQuoted;
 // Stand for a file that must not be there, and for one that must, whatever it holds.
 const std::string kAbsent = "<absent>", kPresent = "<present>";
 
-std::string unescape(const std::string& quoted) {
-    std::string out;
-    for (std::size_t i = 1; i + 1 < quoted.size(); ++i) {
-        if (quoted[i] != '\\') {
-            out += quoted[i];
-            continue;
-        }
-        const char c = quoted[++i];
-        if (c == 'x') {
-            out += static_cast<char>(std::stoi(quoted.substr(i + 1, 2), nullptr, 16));
-            i += 2;
-        } else {
-            out += c == 'r' ? '\r' : c == 'n' ? '\n' : c == 't' ? '\t' : c;
-        }
-    }
-    return out;
-}
-
 std::string escape(const std::string& bytes) {
     std::string out = "\"";
     for (unsigned char c : bytes) {
@@ -81,7 +63,7 @@ Script read(const fs::path& path) {
         std::string word, name;
         words >> word >> name;
         const std::size_t quote = line.find('"');
-        const std::string bytes = quote == std::string::npos ? "" : unescape(line.substr(quote));
+        const std::string bytes = quote == std::string::npos ? "" : tw::driver::unquote(line.substr(quote));
         if (word == "seed") s.seed = name;
         if (word == "jaws") s.options += " --jaws";
         if (word == "file") s.placed.emplace_back(name, quote == std::string::npos ? kAbsent : bytes);
