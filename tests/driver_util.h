@@ -143,13 +143,6 @@ struct DriverDirs {
                 status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1};
     }
     // The same, where the run must end with status 0; its standard output.
-    std::string start(const std::string& input, const std::string& extraArgs = "",
-                      const std::string& homeFolder = "") const {
-        const Ended ended = launch(input, extraArgs, homeFolder);
-        EXPECT_EQ(ended.status, 0) << ended.err;
-        return ended.out;
-    }
-    std::string log() const { return readBytes(run + "/debuglog.txt").value_or("<no debuglog.txt>"); }
     std::string homeFile(const std::string& name) const { return home + "/" + name; }
 };
 

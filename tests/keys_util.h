@@ -13,7 +13,6 @@
 #include <vector>
 
 #include "driver_util.h"
-#include "game_state_match.h"
 #include "game/form1.h"
 #include "input/keys.h"
 #include "platform/headless/headless_platform.h"
@@ -49,19 +48,6 @@ inline std::vector<Press> keyPresses(const std::string& keys) {
     const auto presses = keyNames(keys);
     if (!presses) ADD_FAILURE() << "no such key in a key string: " << keys;
     return presses.value_or(std::vector<Press>{});
-}
-
-// The key string that presses one key n times.
-inline std::string times(int n, const std::string& key) {
-    std::string keys;
-    for (int i = 0; i < n; ++i) keys += (i ? " " : "") + key;
-    return keys;
-}
-
-inline int itemIndex(const GameState& g, const std::string& name) {
-    for (int i = 1; i <= g.itemcount; ++i)
-        if (g.itemname[i] == name) return i;
-    return 0;
 }
 
 // A program folder with the shipped word list, the game started in it (Form_Load and
@@ -107,15 +93,6 @@ protected:
         ASSERT_EQ(type("Down Down Enter").back(),
                   "You have arrived at Dorvel's house.  Press Q, to hear your first task.");
     }
-    // The task: the glass jar (in the hand at the start) to the living room floor, where the toy
-    // mouse is then chosen, so that Enter completes it.
-    void readyJarTask() {
-        form->questitem = itemIndex(*form, "glass jar");
-        form->questroom = 1;
-        form->questspot = 1;
-        ASSERT_EQ(type("1WA").back(), "You see the toy mouse on the floor.");
-    }
-
     driver::TempDir home;
     std::unique_ptr<TimedPlatform> platform;
     std::unique_ptr<Form1> form;

@@ -16,13 +16,20 @@
 #include "game/text.h"
 #include "platform/headless/headless_platform.h"
 #include "driver_util.h"
-#include "game_state_match.h"
+#include "save/savefile.h"
 
 namespace tw {
 namespace {
 
 namespace fs = std::filesystem;
 using Lines = std::vector<std::string>;
+
+// Two games are the same when they make the same saved game: the file holds every field.
+std::string bytesOf(const GameState& g) {
+    std::string bytes;
+    EXPECT_TRUE(savedGameBytes(g, bytes).ok);
+    return bytes;
+}
 
 // Two rooms (kitchen: table, shelf; hall: hook), eight empty rooms, three items, the jar in hand;
 // texts with blanks at their ends, commas, quotes and empty words.
@@ -104,12 +111,12 @@ protected:
     void expectRefused(const std::string& bytes, const std::string& why = "") {
         buildSmallHouse(*form);
         form->version = "running";
-        const GameState before = *form;
+        const std::string before = bytesOf(*form);
         putFile("damaged", bytes);
         const Outcome result = form->loadgame("damaged");
         EXPECT_FALSE(result.ok || result.why.empty());
         EXPECT_TRUE(why.empty() || result.why == why) << result.why << " instead of " << why;
-        EXPECT_TRUE(sameGame(*form, before));
+        EXPECT_EQ(bytesOf(*form), before);
     }
 
     driver::TempDir folder;
@@ -143,7 +150,7 @@ TEST_F(SaveGameTest, SavesExactBytesAndRoundTripsEveryField) {
         other.besttasks = 7;
         const Outcome loaded = other.loadgame("one");
         ASSERT_TRUE(loaded.ok && loaded.why.empty()) << loaded.why;
-        EXPECT_TRUE(sameGame(other, *houses[h]));
+        EXPECT_EQ(bytesOf(other), bytesOf(*houses[h]));
         EXPECT_EQ(std::pair(other.menu, other.besttasks), std::pair(3, std::optional(7)));
         ASSERT_TRUE(other.savegame("two").ok);
         EXPECT_EQ(fileBytes("two"), fileBytes("one"));

@@ -1,4 +1,5 @@
-// tests/speech_test.cpp: the four speech paths, the Tab and rate keys, and timed waits on the virtual clock.
+// tests/speech_test.cpp: timed waits on the virtual clock, with keys handled during them; what the speech paths
+// say is in the key scripts of tests/transcripts/.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -13,19 +14,11 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-const Lines kKeybd = {"keybd: 17 0", "keybd: 16 0", "keybd: 84 0", "keybd: 17 2", "keybd: 16 2", "keybd: 84 2"};
-
-Lines withKeybd(Lines lines) {
-    lines.insert(lines.end(), kKeybd.begin(), kKeybd.end());
-    return lines;
-}
-
 // A started game whose recorded events start empty.
 class SpeechTest : public KeyFixture {
 protected:
-    void SetUp() override { restart(false); }
-    void restart(bool jaws) {
-        startSession(true, jaws);
+    void SetUp() override {
+        startSession(true);
         platform->events.clear();
     }
     Lines take() { return std::exchange(platform->events, {}); }
@@ -67,48 +60,6 @@ struct ClockSink : EventSink {
     }
     void speakBox(const std::string& text, bool promptSpoken) override { form.speakBox(text, promptSpoken); }
 };
-
-TEST_F(SpeechTest, VoiceTitleAndReaderPathsSpeakTheSameTextTwiceAndNothing) {
-    struct Case {
-        int mode;
-        bool jaws;
-        std::string heard;
-    };  // heard: what carries the text
-    for (const Case& c :
-         {Case{0, false, "voice"}, Case{1, false, "title"}, Case{3, true, "reader"}, Case{3, false, "voice"}}) {
-        SCOPED_TRACE("path " + std::to_string(c.mode) + (c.jaws ? " with" : " without") + " the reader object");
-        restart(c.jaws);
-        form->speechmode = c.mode;
-        form->sayit("Kitchen");
-        EXPECT_EQ(take(), (Lines{"say: Kitchen", c.heard + ": Kitchen"}));
-        // The title must change for the screen reader to speak the same text again.
-        form->sayit("Kitchen");
-        EXPECT_EQ(take(), (c.mode == 1 ? Lines{"say: Kitchen", "title: Kitchen ", "title: Kitchen"}
-                                       : Lines{"say: Kitchen", c.heard + ": Kitchen"}));
-        // Empty text silences.
-        form->sayit("");
-        EXPECT_EQ(take(), (Lines{"say: ", c.heard + ": "}));
-    }
-}
-
-TEST_F(SpeechTest, WindowEyesPathDropsItsOwnSixKeysAndKeepsThePlayers) {
-    const std::string where = enterHouse();
-    ASSERT_EQ(where.rfind("You are ", 0), 0u) << where;
-    form->speechmode = 2;
-    // Keys typed in one burst arrive while the chord is sent: they wait, then run in order,
-    // and none of the game's own presses reaches the key handler.
-    platform->queueKey('X');
-    platform->queueKey('C');
-    form->sayit("Find the cat.");
-    const std::string held = "You are holding the " + form->itemname[form->helditem()] + ".";
-    Lines expected = withKeybd({"say: Find the cat.", "title: Find the cat."});
-    for (const Lines& more :
-         {withKeybd({"say: " + where, "title: " + where}), withKeybd({"say: " + held, "title: " + held})})
-        expected.insert(expected.end(), more.begin(), more.end());
-    EXPECT_EQ(take(), expected);
-    EXPECT_EQ(form->ignorekeys, 0);
-    EXPECT_TRUE(platform->idle());
-}
 
 TEST_F(SpeechTest, HoldWaitsOnTheVirtualClockAndHandlesKeysMeanwhile) {
     const std::string where = enterHouse();
