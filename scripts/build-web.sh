@@ -13,7 +13,7 @@ export NODE_PATH=/usr/share/nodejs
 . scripts/build-quietly.sh
 TW_CONFIGURE=emcmake build_quietly "$log" "$build" tumblewick_site -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
   -DTW_WERROR=ON
-for f in index.html page.js tumblewick.js tumblewick.wasm tumblewick.data words.txt sounds/award.wav; do
+for f in index.html page.js sw.js manifest.webmanifest icon.svg tumblewick.js tumblewick.wasm tumblewick.data words.txt sounds/award.wav; do
   [ -f "$build/site/$f" ] || { echo "missing after the build: $build/site/$f" >&2; exit 1; }
 done
 echo "Built $build/site/ (tumblewick.wasm: $(stat -c %s "$build/site/tumblewick.wasm") bytes)"

@@ -14,8 +14,13 @@
   let ended = false;
   let dialogOpen = false;
   let keyDownAt = -1;
+  let firstKey = true;
   window.tumblewickLatencies = [];
   window.tumblewickSaid = [];  // every line of this page's session, for tests
+  // What the player perceived, as the headless driver writes it: a said line as it is, "box: ",
+  // "input: CAPTION | PROMPT" and "sound: sounds/NAME", for the key scripts the tests play.
+  window.tumblewickHeard = [];
+  function heard(line) { if (window.tumblewickHeard.length < 100000) window.tumblewickHeard.push(line); }
 
   function virtualKey(event) {
     const code = event.code || '';
@@ -28,17 +33,22 @@
   function browserKey(event) {
     return event.key === 'F5' || event.key === 'F11' || (event.ctrlKey && ['r', 'R', 'w', 'W', 't', 'T', 'l', 'L'].includes(event.key));
   }
+  function keyIn(vk, shift) {
+    if (ended || dialogOpen || !vk) return;
+    keyDownAt = performance.now();
+    idle = false;
+    if (firstKey) { firstKey = false; voiceNote.hidden = true; }
+    if (Module._tw_key) Module._tw_key(vk, shift);
+    wake();
+  }
   game.addEventListener('keydown', (event) => {
     if (ended || dialogOpen || browserKey(event)) return;
     event.preventDefault();
-    const vk = virtualKey(event);
-    if (!vk) return;
-    const shift = (event.shiftKey ? shiftMask : 0) | (event.ctrlKey ? ctrlMask : 0) | (event.altKey ? altMask : 0);
-    keyDownAt = performance.now();
-    idle = false;
-    if (Module._tw_key) Module._tw_key(vk, shift);
-    wake();
+    keyIn(virtualKey(event), (event.shiftKey ? shiftMask : 0) | (event.ctrlKey ? ctrlMask : 0) | (event.altKey ? altMask : 0));
   });
+  // For tests: a key as one key-down with its modifiers, as the key scripts press a chord, where a
+  // keyboard sends the modifier's own key-down first; and keys no keyboard here has.
+  window.tumblewickKey = keyIn;
   // Letters typed while a key is held must not become the page's text either.
   game.addEventListener('keypress', (event) => { if (!dialogOpen) event.preventDefault(); });
   game.addEventListener('click', () => game.focus());
@@ -70,7 +80,8 @@
     if (syncing) { syncAgain = true; return; }
     syncing++;
     FS.syncfs(false, (error) => {
-      if (error) console.error('Tumblewick: the files could not be stored', error);
+      if (error) storageFailed('Your games and settings could not be stored in this browser (' + describe(error) +
+        ').  They are kept only until this page is closed.');
       syncing--;
       if (syncAgain) { syncAgain = false; persist(); } else settle();
     });
@@ -99,6 +110,7 @@
   const input = document.getElementById('dialog-input');
   const ok = document.getElementById('dialog-ok');
   function openDialog(text, title, withInput) {
+    heard(withInput ? 'input: ' + title + ' | ' + text : 'box: ' + text);
     return new Promise((resolve) => {
       dialogOpen = true;
       caption.textContent = title || 'Tumblewick';
@@ -144,6 +156,7 @@
   const sounds = new Map();
   function playSound(path) {
     const url = path.replace(/^\/game\//, '');
+    heard('sound: ' + url);
     try {
       const Context = window.AudioContext || window.webkitAudioContext;
       if (!Context) return;
@@ -161,15 +174,31 @@
     } catch (e) { /* never stops the game */ }
   }
 
-  // ---- The log. ----
+  // ---- The log, and what the screen reader is handed. ----
+  // Paths 1 and 2 are the screen reader's: each line goes to it, interrupting what it says, as the
+  // title and the chord interrupt on Windows. Where the browser has ariaNotify that is the way:
+  // every line is spoken, the same line twice too, and nothing else announces it. Elsewhere the
+  // log is an assertive live region, and a line equal to the one before it gets a no-break space
+  // at its end, since some browsers drop a repeated addition. On paths 0 and 3 the page's own
+  // voice speaks, so the screen reader is handed nothing and nothing is heard twice.
+  const notify = typeof game.ariaNotify === 'function';
+  let lastLine = null;
   function said(text, path) {
-    // Paths 1 and 2 are the screen reader's: the log is live and interrupts. On paths 0 and 3
-    // the page's own voice speaks, so the log is quiet and nothing is heard twice.
-    const live = path === 1 || path === 2 ? 'assertive' : 'off';
+    const reader = path === 1 || path === 2;
+    const live = reader && !notify ? 'assertive' : 'off';
     if (log.getAttribute('aria-live') !== live) log.setAttribute('aria-live', live);
     const line = document.createElement('p');
-    line.textContent = text;
+    line.textContent = !notify && reader && text === lastLine ? text + '\u00a0' : text;
+    lastLine = text;
     log.appendChild(line);
+    if (reader && notify && text) game.ariaNotify(text, { priority: 'high' });
+    const mayHaveSpoken = navigator.userActivation && navigator.userActivation.hasBeenActive;
+    if (path === 0 && firstKey && !noteShown && !mayHaveSpoken) {
+      // Browsers let a page speak only after the player's first key: say so, once.
+      noteShown = true;
+      voiceNote.hidden = false;
+    }
+    heard(text);
     if (window.tumblewickSaid.length < 100000) window.tumblewickSaid.push(text);
     if (window.tumblewickFirstLine === undefined) window.tumblewickFirstLine = performance.now();
     while (log.childElementCount > maxLines) log.firstElementChild.remove();
@@ -177,6 +206,20 @@
       window.tumblewickLatencies.push(performance.now() - keyDownAt);
       keyDownAt = -1;
     }
+  }
+  const voiceNote = document.getElementById('voice-note');
+  let noteShown = false;
+
+  // A storage that fails is told once, on the page, beside the log.
+  let storageTold = false;
+  function describe(error) { return (error && (error.name || error.message)) || String(error); }
+  function storageFailed(text) {
+    console.error('Tumblewick: ' + text);
+    if (storageTold) return;
+    storageTold = true;
+    const note = document.getElementById('storage-note');
+    note.textContent = text;
+    note.hidden = false;
   }
 
   function showEnded(status, why) {
@@ -215,7 +258,9 @@
       FS.mount(IDBFS, {}, '/player');
       addRunDependency('tumblewick-storage');
       FS.syncfs(true, (error) => {
-        if (error) console.error('Tumblewick: the stored files could not be read', error);
+        if (error) storageFailed('The games and settings stored in this browser could not be read (' + describe(error) +
+          ').  What you save now is kept only until this page is closed.');
+        placeTestFiles();
         removeRunDependency('tumblewick-storage');
       });
       addRunDependency('tumblewick-lock');
@@ -227,6 +272,28 @@
     print: (text) => console.log(text),
     printErr: (text) => console.error(text),
   };
+
+  // Offline: after one visit the page and the game come from the browser's cache when the network
+  // is gone; a new version is fetched whenever the network answers.
+  if ('serviceWorker' in navigator && location.protocol !== 'file:') {
+    navigator.serviceWorker.register('sw.js').catch((error) => console.error('Tumblewick: no offline copy', error));
+  }
+
+  // For tests: files a key script places in the game's folder before the game starts, left in this
+  // tab's session storage by the test before it reloads the page: base64 bytes by name, or null
+  // for a file that must not be there.
+  function placeTestFiles() {
+    let files = null;
+    try { files = JSON.parse(sessionStorage.getItem('tumblewick-test-files') || 'null'); } catch (e) { files = null; }
+    if (!files) return;
+    sessionStorage.removeItem('tumblewick-test-files');
+    for (const [name, bytes] of Object.entries(files)) {
+      for (const folder of ['/player/', '/game/']) {
+        try { FS.unlink(folder + name); } catch (e) { /* not there */ }
+      }
+      if (bytes !== null) FS.writeFile('/player/' + name, Uint8Array.from(atob(bytes), (c) => c.charCodeAt(0)));
+    }
+  }
 
   // For tests: the files in storage, as base64 by name.
   window.tumblewickFiles = () => {

@@ -10,6 +10,7 @@ const port = Number(process.argv[3] || 8000);
 const types = {
   '.html': 'text/html; charset=utf-8', '.js': 'text/javascript; charset=utf-8', '.wasm': 'application/wasm',
   '.data': 'application/octet-stream', '.wav': 'audio/wav', '.txt': 'text/plain; charset=windows-1252',
+  '.webmanifest': 'application/manifest+json', '.svg': 'image/svg+xml',
 };
 
 const server = http.createServer((request, response) => {
