@@ -2,7 +2,8 @@
 # scripts/test.sh: installs what is missing, builds, and runs every check:
 #   a gcc build and a clang build, warnings as errors, each with all tests;
 #   the Windows program cross-built, warnings as errors, and played under Wine beside the gcc build;
-#   the browser version built with emscripten and played in headless Chromium beside the gcc build;
+#   the browser version built with emscripten; the key scripts played in Chromium, Firefox ESR and
+#   WebKitGTK; Orca reading the page in Chromium and Firefox;
 #   an AddressSanitizer and UBSan build with all tests and the key storm;
 #   a ThreadSanitizer build of the threaded back ends' tests;
 #   the libFuzzer targets, about a minute each;
@@ -37,7 +38,7 @@ step "format and core headers" bash scripts/check-source.sh
 step "gcc build and tests" build_and_test build-test "" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=g++
 step "Windows cross-build and the Wine check" bash scripts/check-windows.sh build-test
 step "Windows zip and installer, under Wine" env TW_REBUILD=0 bash scripts/package-windows.sh
-step "the browser version in headless Chromium" bash scripts/check-web.sh build-test
+step "the browser version in Chromium, Firefox and WebKitGTK" bash scripts/check-web.sh
 step "clang build and tests" build_and_test build-clang "" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 step "AddressSanitizer, UBSan and the key storm" build_and_test build-asan "" -DCMAKE_BUILD_TYPE=Debug -DTW_SANITIZE=ON \

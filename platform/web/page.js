@@ -15,6 +15,7 @@
   let dialogOpen = false;
   let keyDownAt = -1;
   let firstKey = true;
+  let gameTitle = '';
   window.tumblewickLatencies = [];
   window.tumblewickSaid = [];  // every line of this page's session, for tests
   // What the player perceived, as the headless driver writes it: a said line as it is, "box: ",
@@ -37,7 +38,7 @@
     if (ended || dialogOpen || !vk) return;
     keyDownAt = performance.now();
     idle = false;
-    if (firstKey) { firstKey = false; voiceNote.hidden = true; }
+    if (firstKey) { firstKey = false; voiceNote.hidden = true; if (gameTitle) document.title = gameTitle; }
     if (Module._tw_key) Module._tw_key(vk, shift);
     wake();
   }
@@ -177,11 +178,15 @@
   // ---- The log, and what the screen reader is handed. ----
   // Paths 1 and 2 are the screen reader's: each line goes to it, interrupting what it says, as the
   // title and the chord interrupt on Windows. Where the browser has ariaNotify that is the way:
-  // every line is spoken, the same line twice too, and nothing else announces it. Elsewhere the
-  // log is an assertive live region, and a line equal to the one before it gets a no-break space
-  // at its end, since some browsers drop a repeated addition. On paths 0 and 3 the page's own
-  // voice speaks, so the screen reader is handed nothing and nothing is heard twice.
-  const notify = typeof game.ariaNotify === 'function';
+  // every line is spoken, the same line twice too, and nothing else announces it. On the Linux
+  // desktop Orca (43, Debian's) does not speak those announcements, so there, and where the
+  // browser lacks ariaNotify, the log is an assertive live region instead, and a line equal to the
+  // one before it gets a no-break space at its end, since Chromium drops a repeated addition. On
+  // paths 0 and 3 the page's own voice speaks, so the screen reader is handed nothing and nothing
+  // is heard twice.
+  const linuxDesktop = /Linux/.test(navigator.userAgent) && !/Android/.test(navigator.userAgent);
+  const notify = typeof game.ariaNotify === 'function' && !linuxDesktop;
+  window.tumblewickAnnounces = notify ? 'ariaNotify' : 'live region';
   let lastLine = null;
   function said(text, path) {
     const reader = path === 1 || path === 2;
@@ -238,7 +243,9 @@
   window.Module = {
     twSeed: params.has('seed') && /^[0-9]+$/.test(params.get('seed')) ? Number(params.get('seed')) : undefined,
     twSecondCopy: false,
-    twSetTitle: (text) => { document.title = text; },
+    // The window's title mirrors the game's from the first key on: before it, a screen reader that
+    // reads the title as the page finishes loading would say the greeting a second time.
+    twSetTitle: (text) => { gameTitle = text; if (!firstKey) document.title = text; },
     twSaid: said,
     twSpeak: speak,
     twPlaySound: playSound,

@@ -1,0 +1,181 @@
+#!/usr/bin/env bash
+# tests/web/orca_check.sh ENGINE SITE [RUNS]: Orca, the GNOME screen reader, reads the game's page in
+# Chromium or Firefox ESR on a virtual display, with keys typed as a player types them (xdotool),
+# each after the answer to the one before was spoken. It plays tests/transcripts/screen-reader.tw:
+# every line the game says must be spoken by Orca exactly once and in order (a prompt's text at
+# least once, since Orca also reads the box); of keys pressed fast, the last answer must be spoken
+# whole. What Orca spoke is what it hands its speech synthesizer, written to a file by a
+# customization that Orca loads at its start.
+set -euo pipefail
+engine="$1" site="$(realpath "$2")" runs="${3:-1}"
+here="$(cd "$(dirname "$0")" && pwd)"
+script="$here/../transcripts/screen-reader.tw"
+
+if [ "${TW_ORCA_INNER:-}" != 1 ]; then
+  work="$(mktemp -d)"
+  pids=()
+  cleanup() {
+    local status=$?
+    set +e
+    kill "${pids[@]}" 2>/dev/null
+    wait "${pids[@]}" 2>/dev/null
+    rm -rf "$work"
+    exit "$status"
+  }
+  trap cleanup EXIT
+  node "$here/../../platform/web/serve.js" "$site" 0 >"$work/server" &
+  pids+=($!)
+  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
+  pids+=($!)
+  for _ in $(seq 100); do [ -s "$work/display" ] && grep -q http "$work/server" && break; sleep 0.1; done
+  url="$(grep -o 'http://[^ ]*' "$work/server")"
+  passed=0
+  for run in $(seq "$runs"); do
+    # Only one Orca may run per user: each run gets a session bus and a home of its own, in turn.
+    if DISPLAY=":$(cat "$work/display")" TW_ORCA_INNER=1 WORK="$work/run$run" URL="$url" \
+      timeout 240 dbus-run-session -- bash "$0" "$@"; then passed=$((passed + 1)); fi
+  done
+  echo "orca in $engine: $passed of $runs runs spoke every line as it must"
+  [ "$passed" = "$runs" ]
+  exit
+fi
+
+# ---- One run, inside its own session bus. ----
+mkdir -p "$WORK"/{home,data/orca,config,cache,runtime,profile}
+chmod 700 "$WORK/runtime"
+export HOME="$WORK/home" XDG_DATA_HOME="$WORK/data" XDG_CONFIG_HOME="$WORK/config" XDG_CACHE_HOME="$WORK/cache" \
+  XDG_RUNTIME_DIR="$WORK/runtime" GTK_MODULES=gail:atk-bridge NO_AT_BRIDGE=0
+spoken="$WORK/spoken"
+: >"$spoken"
+cat >"$XDG_DATA_HOME/orca/orca-customizations.py" <<EOF
+import orca.settings, orca.speech
+orca.settings.timeoutTime = 0
+orca.settings.speechServerFactory = None
+orca.settings.speechFactoryModules = []
+_speak = orca.speech._speak
+def _recorded(text, acss, interrupt):
+    with open("$spoken", "a") as f:
+        f.write(" ".join(text.split()) + "\n")
+    _speak(text, acss, interrupt)
+orca.speech._speak = _recorded
+EOF
+pids=()
+# Orca and the browser may not heed SIGTERM at once: what is left after a second is killed, and
+# every one is reaped (a zombie Orca still counts as the user's one Orca).
+finish() {
+  local status=$?
+  set +e
+  kill "${pids[@]}" 2>/dev/null
+  sleep 1
+  kill -9 "${pids[@]}" 2>/dev/null
+  wait "${pids[@]}" 2>/dev/null
+  [ -z "${TW_ORCA_KEEP:-}" ] || cp "$spoken" "$TW_ORCA_KEEP"
+  exit "$status"
+}
+trap finish EXIT
+/usr/libexec/at-spi-bus-launcher --launch-immediately &
+pids+=($!)
+gsettings set org.gnome.desktop.a11y.applications screen-reader-enabled true 2>/dev/null || true
+orca >"$WORK/orca.log" 2>&1 &
+pids+=($!)
+
+# Waits until Orca has spoken text after line $from of what it said; false after the seconds given.
+spokenSince() { tail -n +"$(($1 + 1))" "$spoken"; }
+waitSpoken() {
+  local from="$1" text="$2" seconds="$3"
+  for _ in $(seq $((seconds * 20))); do
+    spokenSince "$from" | tr -s ' ' | grep -q -F -- "$text" && return 0
+    sleep 0.05
+  done
+  return 1
+}
+norm() { sed 's/\xc2\xa0/ /g' <<<"$1" | tr -s ' ' | sed 's/ *$//'; }
+fail() { echo "orca in $engine: $*"; echo "--- Orca spoke:"; tail -n 40 "$spoken"; exit 1; }
+
+waitSpoken 0 "Screen reader on" 60 || fail "Orca did not start"
+if [ "$engine" = firefox ]; then
+  printf '%s\n' 'user_pref("browser.shell.checkDefaultBrowser", false);' \
+    'user_pref("browser.aboutwelcome.enabled", false);' 'user_pref("browser.startup.homepage_override.mstone", "ignore");' \
+    'user_pref("trailhead.firstrun.didSeeAboutWelcome", true);' 'user_pref("browser.newtab.preload", false);' \
+    'user_pref("datareporting.policy.dataSubmissionEnabled", false);' >"$WORK/profile/user.js"
+  firefox-esr --no-remote --profile "$WORK/profile" "$URL?seed=7" >"$WORK/browser.log" 2>&1 &
+else
+  chromium --no-sandbox --force-renderer-accessibility --no-first-run --user-data-dir="$WORK/profile" \
+    --app="$URL?seed=7" >"$WORK/browser.log" 2>&1 &
+fi
+pids+=($!)
+waitSpoken 0 "Tumblewick" 60 || fail "the page was not read"
+if [ "$engine" = firefox ]; then
+  # Firefox leaves Orca in browse mode on the application; Orca+A switches to focus mode.
+  waitSpoken 0 "Finished loading" 30 || true
+  sleep 1
+  xdotool key Insert+a
+  waitSpoken 0 "Focus mode" 10 || fail "Orca did not switch to focus mode"
+fi
+sleep 1
+
+xkey() { case "$1" in Enter) echo Return ;; Escape | Down | Up | Left | Right | Tab) echo "$1" ;; *) tr 'A-Z' 'a-z' <<<"$1" ;; esac; }
+# Checks the lines one command made heard against what Orca spoke from line $from on.
+checkHeard() {
+  local from="$1" said rest line count lines=()
+  shift
+  for line in "$@"; do
+    case "$line" in "" | "sound: "*) ;; "input: "*) lines+=("$(norm "${line#*| }")") ;; *) lines+=("$(norm "$line")") ;; esac
+  done
+  said="$(spokenSince "$from" | sed 's/\xc2\xa0/ /g' | tr -s ' ')"
+  rest="$said"
+  for line in "${lines[@]}"; do
+    [[ "$rest" == *"$line"* ]] || fail "\"$line\" was not spoken, or not in order"
+    rest="${rest#*"$line"}"
+    count="$(grep -o -F -- "$line" <<<"$said" | wc -l)"
+    # A prompt is read with its box, perhaps more than once; a line of the game exactly once.
+    [ "$count" = "$(printf '%s\n' "${lines[@]}" | grep -c -x -F -- "$line")" ] || [[ "$1" == "input: "* ]] ||
+      fail "\"$line\" was spoken $count times"
+  done
+}
+
+# The script's commands, each with the lines it must make heard.
+commands=() heard=()
+while IFS= read -r l; do
+  case "$l" in
+    "> type"*) commands[${#commands[@]} - 1]+=$'\n'"$l" ;;
+    "> "*) commands+=("${l#> }") heard+=("") ;;
+    "<"*) heard[${#heard[@]} - 1]+="${l#< }"$'\n' ;;
+  esac
+done <"$script"
+
+for i in "${!commands[@]}"; do
+  mapfile -t want < <(printf '%s' "${heard[$i]}")
+  from="$(wc -l <"$spoken")"
+  mapfile -t steps <<<"${commands[$i]}"
+  read -r -a keys <<<"${steps[0]#key }"
+  if [ "${steps[0]}" = restart ]; then
+    xdotool key F5
+    # The page is read again; keys go to the game once Orca is back in focus mode, which Firefox
+    # leaves to the player.
+    waitSpoken "$from" "$(norm "${want[0]}")" 30 || fail "the greeting was not spoken after a reload"
+    sleep 1.5
+    if spokenSince "$from" | grep -q -x "Browse mode"; then
+      [ "$engine" != firefox ] || xdotool key Insert+a
+      waitSpoken "$(($(grep -n -x "Browse mode" "$spoken" | tail -1 | cut -d: -f1)))" "Focus mode" 10 ||
+        fail "Orca did not return to focus mode"
+    fi
+  elif [ "${#keys[@]}" -gt 1 ]; then
+    # Keys pressed faster than the lines can be read: only the last answer must be heard whole.
+    for k in "${keys[@]}"; do xdotool key "$(xkey "$k")"; sleep 0.03; done
+    want=("${want[-1]}")
+  else
+    xdotool key "$(xkey "${keys[0]}")"
+  fi
+  for step in "${steps[@]:1}"; do
+    waitSpoken "$from" "$(norm "${want[0]#*| }")" 10 || fail "the prompt of \"${commands[$i]}\" was not spoken"
+    xdotool type --delay 30 "${step#> type }"
+    xdotool key Return
+  done
+  last="$(norm "${want[-1]#input: *| }")"
+  [[ "${want[-1]}" == "sound: "* || -z "${want[-1]}" ]] || waitSpoken "$from" "$last" 15 ||
+    fail "after \"${commands[$i]}\" Orca did not speak \"$last\""
+  sleep 0.3
+  checkHeard "$from" "${want[@]}"
+done
+echo "orca in $engine: $((${#commands[@]})) commands, every line spoken once and in order"
