@@ -2,11 +2,12 @@
 # scripts/check-web.sh [ENGINE ...]: builds the browser version and plays the key scripts of
 # tests/transcripts/ in each engine (default: chromium firefox webkit) against their lines and
 # files; Chromium also checks the page for a screen reader, a second tab, the end and offline use.
+# Then Orca reads the page in Chromium and in Firefox (TW_ORCA_RUNS times each, default 1).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 engines=("$@")
 [ "${#engines[@]}" -gt 0 ] || engines=(chromium firefox webkit)
-bash scripts/deps.sh chromium firefox-esr webkit2gtk-driver xvfb xauth >/dev/null
+bash scripts/deps.sh chromium firefox-esr webkit2gtk-driver xvfb xauth orca at-spi2-core dbus-x11 xdotool >/dev/null
 command -v npm >/dev/null || bash scripts/deps.sh nodejs npm >/dev/null
 bash scripts/build-web.sh
 (cd tests/web && npm ci --no-audit --no-fund --loglevel=error >/dev/null)
@@ -19,4 +20,10 @@ for engine in "${engines[@]}"; do
     node tests/web/web_test.js "$engine" build-web/site
   fi
   echo "$engine: $((SECONDS - started)) s"
+done
+for engine in chromium firefox; do
+  [ "$#" -eq 0 ] || [[ " $* " == *" $engine "* ]] || continue
+  started=$SECONDS
+  bash tests/web/orca_check.sh "$engine" build-web/site "${TW_ORCA_RUNS:-1}" 2>&1 | { grep -v -E 'dbus-daemon|SpiRegistry|Killed' || true; }
+  echo "orca in $engine: $((SECONDS - started)) s"
 done

@@ -105,13 +105,19 @@ else
 fi
 pids+=($!)
 waitSpoken 0 "Tumblewick" 60 || fail "the page was not read"
-if [ "$engine" = firefox ]; then
-  # Firefox leaves Orca in browse mode on the application; Orca+A switches to focus mode.
-  waitSpoken 0 "Finished loading" 30 || true
-  sleep 1
-  xdotool key Insert+a
-  waitSpoken 0 "Focus mode" 10 || fail "Orca did not switch to focus mode"
-fi
+# Keys go to the game in Orca's focus mode. Chromium's application element switches to it;
+# Firefox may leave Orca in browse mode, where letters are Orca's own keys: Orca+A switches.
+focusMode() {
+  sleep 1.5
+  [ "$(grep -x -E 'Focus mode|Browse mode' "$spoken" | tail -1)" = "Focus mode" ] && return 0
+  [ "$engine" != firefox ] || xdotool key Insert+a
+  for _ in $(seq 100); do
+    [ "$(grep -x -E 'Focus mode|Browse mode' "$spoken" | tail -1)" = "Focus mode" ] && return 0
+    sleep 0.1
+  done
+  fail "Orca is not in focus mode"
+}
+focusMode
 sleep 1
 
 xkey() { case "$1" in Enter) echo Return ;; Escape | Down | Up | Left | Right | Tab) echo "$1" ;; *) tr 'A-Z' 'a-z' <<<"$1" ;; esac; }
@@ -154,12 +160,7 @@ for i in "${!commands[@]}"; do
     # The page is read again; keys go to the game once Orca is back in focus mode, which Firefox
     # leaves to the player.
     waitSpoken "$from" "$(norm "${want[0]}")" 30 || fail "the greeting was not spoken after a reload"
-    sleep 1.5
-    if spokenSince "$from" | grep -q -x "Browse mode"; then
-      [ "$engine" != firefox ] || xdotool key Insert+a
-      waitSpoken "$(($(grep -n -x "Browse mode" "$spoken" | tail -1 | cut -d: -f1)))" "Focus mode" 10 ||
-        fail "Orca did not return to focus mode"
-    fi
+    focusMode
   elif [ "${#keys[@]}" -gt 1 ]; then
     # Keys pressed faster than the lines can be read: only the last answer must be heard whole.
     for k in "${keys[@]}"; do xdotool key "$(xkey "$k")"; sleep 0.03; done
@@ -169,6 +170,14 @@ for i in "${!commands[@]}"; do
   fi
   for step in "${steps[@]:1}"; do
     waitSpoken "$from" "$(norm "${want[0]#*| }")" 10 || fail "the prompt of \"${commands[$i]}\" was not spoken"
+    # Firefox leaves Orca in browse mode in the box without saying so: Orca+A until it says focus.
+    for _ in 1 2; do
+      [ "$engine" = firefox ] || break
+      mark="$(wc -l <"$spoken")"
+      xdotool key Insert+a
+      waitSpoken "$mark" "mode" 5 || true
+      [ "$(spokenSince "$mark" | grep -x -E 'Focus mode|Browse mode' | tail -1)" != "Focus mode" ] || break
+    done
     xdotool type --delay 30 "${step#> type }"
     xdotool key Return
   done
