@@ -116,39 +116,6 @@ TEST_F(SwapTest, HarvestsTheTaskAsHeardInFirstSeenCase) {
     EXPECT_TRUE(game.platform.spoken().empty());  // nothing is said before the first task is done
 }
 
-TEST_F(SwapTest, PairsAndAnnouncementPerCompletedTaskCount) {
-    const Words from = {"a", "b", "c", "d", "e"}, pool = {"v", "w", "x", "y", "z"};
-    const std::string one = "The word, a, will now be replaced with, z.  ";
-    const std::string two = one + "And the word, b, will now be replaced with, y.";
-    const std::string three =
-        one + "The word, b, will now be replaced with, y.  And the word, c, will now be replaced with, x.";
-    const struct {
-        int done, pairs;
-        std::string swaps;
-        const char* completed;
-    } rows[] = {{1, 1, one, "your first task"},
-                {10, 1, one, "10 tasks"},
-                {11, 2, two, "11 tasks"},
-                {30, 2, two, "30 tasks"},
-                {31, 3, three, "31 tasks"}};
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.done);
-        f.questsdone = row.done, f.questtext = "", f.swapcount = 0;
-        f.List1 = from, f.List2 = pool;
-        f.rnd.seed(1);                                       // drops what an earlier row left scripted
-        f.rnd.script({0.0, 0.999, 0.0, 0.999, 0.0, 0.999});  // each pair: the first candidate, the last pool word
-        f.swapmore();
-        EXPECT_EQ(f.rnd.scriptedLeft(), 6u - 2 * row.pairs);
-        ASSERT_EQ(f.swapcount, row.pairs);
-        EXPECT_EQ(f.List1, Words(from.begin() + row.pairs, from.end()));
-        EXPECT_EQ(f.List2, Words(pool.begin(), pool.end() - row.pairs));
-        EXPECT_EQ(f.lastswaps, row.swaps);
-        EXPECT_EQ(said(), "You have completed " + std::string(row.completed) +
-                              ".  Dorvel has gone a little bit more insane.  " + row.swaps +
-                              "  Press Q, to hear your next task.");
-    }
-}
-
 TEST_F(SwapTest, EmptyListsMakeNoPairAndTakeNothing) {
     f.questsdone = 5, f.questtext = "";
     f.List1 = {}, f.List2 = {"kazoo", "zebra"};

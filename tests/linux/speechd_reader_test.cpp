@@ -137,10 +137,9 @@ TEST(SpeechdReader, NamesItselfQueuesAsMessagesAndCancelsOnFlush) {
                   "four  . five|.|" + say + "first|.|" + cancel + say + "fourth|.|");
 }
 
-// Hanging up where the client writes next raises SIGPIPE, which must not end the game. A daemon
-// that takes the connection and never answers, or answers once and then nothing, is given up
-// within about a second, told once, and holds up neither the caller nor the end.
-TEST(SpeechdReader, DaemonGoneOrSilentHoldsNothingUp) {
+// Hanging up where the client writes next raises SIGPIPE, which must not end the game. (A daemon
+// that never answers is the stress test's, through the whole game.)
+TEST(SpeechdReader, ADaemonThatHangsUpEndsNothing) {
     {
         FakeSsip gone(1 << 30, "SET SELF PRIORITY");
         SpeechdReader reader({}, 1s, "");
@@ -148,25 +147,6 @@ TEST(SpeechdReader, DaemonGoneOrSilentHoldsNothingUp) {
         reader.SayString("again", true);
         ASSERT_TRUE(reader.waitUntilSent(5s));
         EXPECT_FALSE(reader.connected());
-    }
-    for (const int answers : {0, 1}) {
-        FakeSsip hung(answers);
-        std::atomic<int> told{0};
-        auto reader = std::make_unique<SpeechdReader>([&] { ++told; }, 300ms, SpeechdReader::kDaemonProgram);
-        auto start = Clock::now();
-        for (int i = 0; i < 500; ++i) reader->SayString("line " + std::to_string(i), false);
-        EXPECT_LT(elapsedMicros(start), 50000.0);
-        for (const auto until = Clock::now() + 3s; !reader->silent() && Clock::now() < until;)
-            std::this_thread::sleep_for(5ms);
-        EXPECT_TRUE(reader->silent()) << answers;
-        EXPECT_GT(elapsedMicros(start), 250000.0);
-        EXPECT_LT(elapsedMicros(start), 1.5e6);
-        reader->SayString("after", false);
-        EXPECT_TRUE(reader->waitUntilSent(100ms));
-        start = Clock::now();
-        reader.reset();
-        EXPECT_LT(elapsedMicros(start), 500000.0);
-        EXPECT_EQ(told.load(), 1);
     }
 }
 

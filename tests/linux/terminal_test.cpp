@@ -289,21 +289,6 @@ std::string runGame(const Home& home, const std::string& feed, const std::string
                  " --seed 7 --home " + shellQuoted(home.path()) + " " + args + " 2>/dev/null; echo rc=$?");
 }
 
-TEST(TerminalProgram, PipedInputPrintsTheLinesAndEndsWithoutSaving) {
-    Home home;
-    // Down, then the input ends: the window is closed under the game.
-    EXPECT_EQ(runGame(home, "printf '\\033[B'", ""), kGreeting + "\nHow to play\nrc=0\n");
-    EXPECT_FALSE(home.has("progress.ini"));
-    // On the voice's path, input that ends at once: the voice still finishes the greeting's file.
-    Home voiced;
-    voiced.chooseVoice();
-    EXPECT_EQ(runGame(voiced, "true", "--speech-wav speech.wav"), kGreeting + "\nrc=0\n");
-    EXPECT_NE(voiced.read("progress.ini"), Home::kVoiceSettings);
-    const auto spoken = tw_test::readWav(voiced / "speech.wav");
-    ASSERT_TRUE(spoken.has_value());
-    EXPECT_GT(spoken->seconds(), 2.5);
-}
-
 // One tmux server of our own with a 120x40 pane, in a fresh program folder: sh waits for Enter,
 // runs the game and shows its status. No interactive shell runs in the pane: one would put the
 // terminal's modes back by itself after a job dies of a signal, and hide a game that did not.

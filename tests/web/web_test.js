@@ -211,6 +211,20 @@ async function chromiumOnly(eng, url, server) {
   await second.keyboard.press('Enter');
   check(await second.$eval('#ended', (e) => !e.hidden), 'the second tab did not end');
   await second.close();
+  // The browser offers to install the site: its manifest and worker leave nothing in the way.
+  const cdp = await page.createCDPSession();
+  // (The test's own browser context is a private one, which Chromium names among the errors.)
+  const installabilityErrors = (await cdp.send('Page.getInstallabilityErrors')).installabilityErrors
+    .filter((e) => e.errorId !== 'in-incognito');
+  check(installabilityErrors.length === 0, `the site cannot be installed: ${JSON.stringify(installabilityErrors)}`);
+  // Storage the browser refuses (a private window, a full disk) is told on the page, once.
+  const refused = await (await eng.browser.createBrowserContext()).newPage();
+  await refused.evaluateOnNewDocument(() => Object.defineProperty(window, 'indexedDB', { get() { throw new Error('refused'); } }));
+  await refused.goto(`${url}?seed=3`);
+  await refused.evaluate(() => window.tumblewickIdle());
+  const told = await refused.$eval('#storage-note', (e) => (e.hidden ? '' : e.textContent));
+  check(/could not be read .*kept only until this page is closed/.test(told), `unavailable storage was told as ${JSON.stringify(told)}`);
+  await refused.browserContext().close();
   // With the server stopped, the page comes back from its offline copy and plays.
   await s.run('navigator.serviceWorker.ready.then(() => true)');
   await new Promise((resolve) => { server.on('exit', resolve); server.kill(); });
