@@ -27,6 +27,6 @@ first="$(bash scripts/play.sh --no-echo </dev/null 2>&1)" || { echo "play.sh fai
 second="$(bash scripts/play.sh --no-echo </dev/null 2>&1)" || { echo "play.sh failed: $second" >&2; exit 1; }
 game="$(cd build/game && ./tumblewick --no-echo </dev/null 2>&1)"
 [ "$second" = "$game" ] || { printf 'play.sh printed more than the game:\n%s\n---\n%s\n' "$second" "$game" >&2; exit 1; }
-[ -z "$(ls -A build/game | grep -v -x -E 'tumblewick|words\.txt|sounds|debuglog\.txt|myversion\.txt|progress\.ini')" ] ||
+[ -z "$(ls -A build/game | grep -v -x -F -e tumblewick -e words.txt -e sounds -f <(grep -v -e "^#" -e "^$" packaging/player-files.txt))" ] ||
   { echo "build/game holds more than the game's files: $(ls -A build/game)" >&2; exit 1; }
 echo "play.sh: quiet on the second run; build/game holds only the game's files"

@@ -6,6 +6,8 @@
 # it; the installed one writes into %APPDATA%\Tumblewick, and uninstalling leaves that alone.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# The files the game writes besides the saves: one list, kept with the packaging.
+mapfile -t written < <(grep -v -e "^#" -e "^$" packaging/player-files.txt)
 bash scripts/deps.sh nsis zip unzip wine64 binutils-mingw-w64-x86-64 >/dev/null
 version="$(sed -n -E 's/^project\(tumblewick VERSION ([0-9.]+).*/\1/p' CMakeLists.txt)"
 if [ ! -f build-windows/game/tumblewick.exe ] || [ "${TW_REBUILD:-1}" = 1 ]; then
@@ -46,7 +48,7 @@ mkdir -p "$work/unzipped"
 unzip -q "$zip_name" -d "$work/unzipped"
 out="$(cd "$work/unzipped/Tumblewick" && "$wine" ./tumblewick.exe --headless --seed 4 <"$keys")"
 played "$out" "the zip's program"
-for f in progress.ini lasttask.txt debuglog.txt myversion.txt "first try"; do
+for f in "${written[@]}" "first try"; do
   [ -f "$work/unzipped/Tumblewick/$f" ] || fail "the zip's program did not keep $f beside itself"
 done
 echo "zip: starts where it is unpacked, keeps its files beside it"
@@ -61,7 +63,7 @@ before="$(cd "$installed" && find . | sort)"
 out="$(cd "$work" && "$wine" "$installed/tumblewick.exe" --headless --seed 4 <"$keys")"
 played "$out" "the installed program"
 player="$user_dir/Roaming/Tumblewick"
-for f in progress.ini lasttask.txt debuglog.txt myversion.txt "first try"; do
+for f in "${written[@]}" "first try"; do
   [ -f "$player/$f" ] || fail "the installed program did not write $f into %APPDATA%\\Tumblewick"
 done
 [ "$(cd "$installed" && find . | sort)" = "$before" ] || fail "the installed program wrote into its own folder"

@@ -4,6 +4,8 @@
 # greet, save, load and exit, writing only into the player folder; a copy in a writable folder
 # without the marker keeps its files beside itself.
 set -euo pipefail
+# The files the game writes besides the saves: one list, kept with the packaging.
+mapfile -t written < <(grep -v -e "^#" -e "^$" "$(dirname "$0")/../packaging/player-files.txt")
 work="$(mktemp -d)"
 trap '[ -n "${TW_KEEP:-}" ] || rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
@@ -60,7 +62,7 @@ play_installed() {
   [ "$(tree "$prefix")" = "$before" ] || fail "the installed tree changed ($mode)"
   [ -z "$(ls -A "$work/cwd")" ] || fail "the game wrote into the folder it was started from: $(ls -A "$work/cwd")"
   local player="$work/home/.local/share/tumblewick" f
-  for f in progress.ini lasttask.txt debuglog.txt myversion.txt "first try"; do
+  for f in "${written[@]}" "first try"; do
     [ -f "$player/$f" ] || fail "the player folder ($mode) has no $f: $(ls -A "$player" 2>&1)"
   done
 }
@@ -95,7 +97,7 @@ rm -rf "$work/home"
 mkdir -p "$work/home"
 (cd "$portable" && HOME="$work/home" ./tumblewick --headless --seed 5 <"$work/session" >/dev/null) ||
   fail "the portable copy failed"
-for f in progress.ini lasttask.txt debuglog.txt myversion.txt "first try"; do
+for f in "${written[@]}" "first try"; do
   [ -f "$portable/$f" ] || fail "the portable copy did not keep $f beside itself"
 done
 [ ! -e "$work/home/.local" ] || fail "the portable copy wrote into the home folder"
