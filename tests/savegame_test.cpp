@@ -194,33 +194,5 @@ TEST_F(SaveGameTest, EveryShortenedFileIsRefused) {
     expectRefused("0.6b", "the file ends too early");
 }
 
-// The player can carry every loose item onto one place, so a house needs two items and two
-// places in the rooms tasks use; a place in a room past the room count does not help.
-TEST_F(SaveGameTest, AHouseWhereATaskCouldRunOutIsRefused) {
-    struct Row {
-        const char* name;
-        int roomcount, spots1, spots2, items;
-        const char* why;
-    };
-    for (const Row& row : {Row{"one place, another outside the counted rooms", 1, 1, 1, 2,
-                               "a task needs at least two spots in the rooms that tasks use"},
-                           Row{"one item", 2, 1, 1, 1, "a task needs at least two items"},
-                           Row{"two places", 2, 1, 1, 2, ""}, Row{"two places in one room", 1, 2, 0, 2, ""}}) {
-        SCOPED_TRACE(row.name);
-        Lines lines = {"v", " 1 ", " 1 ", " 0 ", valueText(row.items), "jar", " 0 ", " 0 "};
-        if (row.items == 2) lines.insert(lines.end(), {"cup", " 1 ", " 1 "});
-        lines.insert(lines.end(), {valueText(row.roomcount), "kitchen", valueText(row.spots1), "table"});
-        if (row.spots1 == 2) lines.push_back("shelf");
-        lines.insert(lines.end(), {"hall", valueText(row.spots2)});
-        if (row.spots2 == 1) lines.push_back("hook");
-        for (int r = 3; r <= 10; ++r) lines.insert(lines.end(), {"", " 0 "});
-        lines.insert(lines.end(), {" 0 ", " 0 ", "", "", valueText(row.items), " 1 ", " 1 ", " 0 ", " 0 "});
-        putFile("tiny", joinLines(lines));
-        const Outcome result = form->loadgame("tiny");
-        EXPECT_EQ(result.why, row.why);
-        EXPECT_EQ(result.ok, std::string(row.why).empty());
-    }
-}
-
 }  // namespace
 }  // namespace tw
