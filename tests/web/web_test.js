@@ -12,6 +12,7 @@ const [engine, siteArg, ...chosen] = process.argv.slice(2);
 const site = path.resolve(siteArg);
 const corpus = path.join(__dirname, '../transcripts');
 let failures = 0;
+let served = null;
 function check(ok, what) {
   if (!ok) { failures++; console.error(`FAIL (${engine}): ${what}`); }
   return ok;
@@ -225,6 +226,13 @@ async function chromiumOnly(eng, url, server) {
   const told = await refused.$eval('#storage-note', (e) => (e.hidden ? '' : e.textContent));
   check(/could not be read .*kept only until this page is closed/.test(told), `unavailable storage was told as ${JSON.stringify(told)}`);
   await refused.browserContext().close();
+  // A new version of the site is taken at the next visit, the offline copy notwithstanding.
+  await s.run('navigator.serviceWorker.ready.then(() => true)');
+  const index = path.join(served, 'index.html');
+  fs.writeFileSync(index, fs.readFileSync(index, 'utf8').replace('</body>', '<p id="new-version" hidden></p></body>'));
+  await s.reload();
+  await waitForGame(s);
+  check(await s.run("document.getElementById('new-version') !== null"), 'a new version of the site was not taken');
   // With the server stopped, the page comes back from its offline copy and plays.
   await s.run('navigator.serviceWorker.ready.then(() => true)');
   await new Promise((resolve) => { server.on('exit', resolve); server.kill(); });
@@ -247,7 +255,10 @@ async function chromiumOnly(eng, url, server) {
 }
 
 (async () => {
-  const server = spawn(process.execPath, [path.join(__dirname, '../../platform/web/serve.js'), site, '0'],
+  // The site is served from a copy, which the check of a new version changes.
+  served = fs.mkdtempSync(path.join(require('os').tmpdir(), 'tw-site-'));
+  fs.cpSync(site, served, { recursive: true });
+  const server = spawn(process.execPath, [path.join(__dirname, '../../platform/web/serve.js'), served, '0'],
     { stdio: ['ignore', 'pipe', 'inherit'] });
   const url = await new Promise((resolve, reject) => {
     server.stdout.on('data', (d) => { const m = /(http:\/\/\S+)/.exec(String(d)); if (m) resolve(m[1]); });
@@ -273,6 +284,7 @@ async function chromiumOnly(eng, url, server) {
   } finally {
     await eng.close();
     server.kill();
+    fs.rmSync(served, { recursive: true, force: true });
   }
   if (failures) { console.error(`${engine}: ${failures} failures`); process.exit(1); }
   console.log(`${engine}: all in order`);
