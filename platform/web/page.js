@@ -215,16 +215,19 @@
   const voiceNote = document.getElementById('voice-note');
   let noteShown = false;
 
-  // A storage that fails is told once, on the page, beside the log.
+  // A storage that fails is told once, in the log, where the screen reader hears it as it hears
+  // the game; it is the page's line, not the game's.
   let storageTold = false;
   function describe(error) { return (error && (error.name || error.message)) || String(error); }
   function storageFailed(text) {
     console.error('Tumblewick: ' + text);
     if (storageTold) return;
     storageTold = true;
-    const note = document.getElementById('storage-note');
-    note.textContent = text;
-    note.hidden = false;
+    const line = document.createElement('p');
+    line.id = 'storage-note';
+    line.textContent = text;
+    log.appendChild(line);
+    if (notify) game.ariaNotify(text, { priority: 'high' });
   }
 
   function showEnded(status, why) {

@@ -218,12 +218,12 @@ async function chromiumOnly(eng, url, server) {
   const installabilityErrors = (await cdp.send('Page.getInstallabilityErrors')).installabilityErrors
     .filter((e) => e.errorId !== 'in-incognito');
   check(installabilityErrors.length === 0, `the site cannot be installed: ${JSON.stringify(installabilityErrors)}`);
-  // Storage the browser refuses (a private window, a full disk) is told on the page, once.
+  // Storage the browser refuses (a private window, a full disk) is told in the log, once.
   const refused = await (await eng.browser.createBrowserContext()).newPage();
   await refused.evaluateOnNewDocument(() => Object.defineProperty(window, 'indexedDB', { get() { throw new Error('refused'); } }));
   await refused.goto(`${url}?seed=3`);
   await refused.evaluate(() => window.tumblewickIdle());
-  const told = await refused.$eval('#storage-note', (e) => (e.hidden ? '' : e.textContent));
+  const told = await refused.$eval('#log', (l) => [...l.children].map((p) => p.textContent).join('|'));
   check(/could not be read .*kept only until this page is closed/.test(told), `unavailable storage was told as ${JSON.stringify(told)}`);
   await refused.browserContext().close();
   // A new version of the site is taken at the next visit, the offline copy notwithstanding.
