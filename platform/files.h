@@ -62,6 +62,10 @@ bool isTemporaryName(std::string_view name);
 // Removes temporary files in folder left by processes that no longer run.
 void removeStaleTemporaries(const std::string& folder);
 
+// Where a platform keeps its files lasting in a way of its own (the browser's storage), it sets
+// how; replace() calls it after syncing the folder, and a failure there fails the replace.
+void setFolderSync(std::function<Outcome()> sync);
+
 // For tests: called before each step of replace(); returning true makes that step fail.
 enum class Step { open, write, sync, close, rename, syncFolder };
 void setFaultForTests(std::function<bool(Step)> fault);

@@ -18,7 +18,18 @@ std::function<bool(Step)>& faultHook() {
 }
 }  // namespace
 
+namespace {
+std::function<Outcome()>& folderSyncHook() {
+    static std::function<Outcome()> hook;
+    return hook;
+}
+}  // namespace
+
 void setFaultForTests(std::function<bool(Step)> fault) { faultHook() = std::move(fault); }
+
+void setFolderSync(std::function<Outcome()> sync) { folderSyncHook() = std::move(sync); }
+
+Outcome platformFolderSync() { return folderSyncHook() ? folderSyncHook()() : Outcome{}; }
 
 bool faultInjected(Step step) { return faultHook() && faultHook()(step); }
 

@@ -14,5 +14,7 @@ long long temporaryPid(std::string_view name);
 // True when the tests' fault hook makes this step of a write fail; each platform then sets its
 // own error code, so the reason reads as an input/output error.
 bool faultInjected(Step step);
+// The platform's own way of making the folder's changes last (see setFolderSync); none: done.
+Outcome platformFolderSync();
 
 }  // namespace tw::files

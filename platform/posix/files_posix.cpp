@@ -175,7 +175,7 @@ Outcome replace(const std::string& path, std::string_view bytes) {
         // The new file is in place and whole; only its durability is in doubt.
         return Outcome::failed(reason());
     }
-    return {};
+    return platformFolderSync();
 }
 
 Outcome writeFresh(const std::string& path, std::string_view bytes) {

@@ -76,11 +76,15 @@
   window.tumblewickIdle = () => new Promise((resolve) => { idleWaiters.push(resolve); settle(); });
 
   // ---- Storage: the player's folder in IndexedDB, written through after every change. ----
+  // The file system's changes to the browser's storage; a storage that throws is an error too.
+  function syncStorage(done) {
+    try { FS.syncfs(false, done); } catch (error) { done(error); }
+  }
   let syncAgain = false;
   function persist() {
     if (syncing) { syncAgain = true; return; }
     syncing++;
-    FS.syncfs(false, (error) => {
+    syncStorage((error) => {
       if (error) storageFailed('Your games and settings could not be stored in this browser (' + describe(error) +
         ').  They are kept only until this page is closed.');
       syncing--;
@@ -253,6 +257,13 @@
     twSpeak: speak,
     twPlaySound: playSound,
     twPersist: persist,
+    // A save is whole only once the browser's storage holds it: what went wrong, or ''.
+    twPersistNow: () => new Promise((resolve) => syncStorage((error) => {
+      if (!error) { resolve(''); return; }
+      storageFailed('Your games and settings could not be stored in this browser (' + describe(error) +
+        ').  They are kept only until this page is closed.');
+      resolve('The browser did not store it');
+    })),
     twWait: (ms) => new Promise((resolve) => {
       let timer = null;
       wakeUp = () => { if (timer !== null) clearTimeout(timer); resolve(); };

@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "input/keys.h"
+#include "platform/files.h"
 #include "platform/silent_voice.h"
 
 namespace tw {
@@ -26,6 +27,7 @@ EM_JS(double, js_seconds_since_midnight, (), {
     return now.getHours() * 3600 + now.getMinutes() * 60 + now.getSeconds() + now.getMilliseconds() / 1000;
 });
 EM_JS(void, js_persist, (), { Module.twPersist(); });
+// Waits until the browser's storage holds the files; what went wrong, or nothing.
 // Resolves when a key comes, or after ms (never, when ms is below 0).
 EM_ASYNC_JS(void, js_wait, (double ms), { await Module.twWait(ms); });
 EM_ASYNC_JS(void, js_message_box, (const char* text, const char* caption), {
@@ -39,6 +41,14 @@ EM_ASYNC_JS(char*, js_input_box, (const char* prompt, const char* caption), {
     stringToUTF8(answer, at, size);
     return at;
 });
+EM_ASYNC_JS(char*, js_persist_now, (), {
+    const why = await Module.twPersistNow();
+    if (!why) return 0;
+    const size = lengthBytesUTF8(why) + 1;
+    const at = _malloc(size);
+    stringToUTF8(why, at, size);
+    return at;
+});
 // clang-format on
 
 // The browser's speech synthesis, SAPI's scale of rates mapped onto the page's.
@@ -50,6 +60,18 @@ public:
 };
 
 }  // namespace
+
+WebPlatform::WebPlatform() {
+    files::setFolderSync([] {
+        char* why = js_persist_now();
+        if (!why) return Outcome{};
+        Outcome failed = Outcome::failed(why);
+        std::free(why);
+        return failed;
+    });
+}
+
+WebPlatform::~WebPlatform() { files::setFolderSync(nullptr); }
 
 void WebPlatform::pushKey(int code, int shift) { events_.pushKey(code, shift, emscripten_get_now()); }
 

@@ -23,6 +23,9 @@ namespace tw {
 
 class WebPlatform : public Platform {
 public:
+    // Saves last only once the browser's storage holds them: the file layer waits for that.
+    WebPlatform();
+    ~WebPlatform() override;
     // Where the shipped files are, and the folder kept in the browser's storage.
     static constexpr const char* kProgramFolder = "/game";
     static constexpr const char* kPlayerFolder = "/player";
