@@ -33,7 +33,7 @@ appstreamcli validate --no-net "$prefix/usr/share/metainfo/tumblewick.metainfo.x
 warnings="$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$prefix/usr/share/man/man6/tumblewick.6.gz" 2>&1 >/dev/null)"
 [ -z "$warnings" ] || fail "the man page has warnings: $warnings"
 
-cp "$(dirname "$0")/save_and_load.keys" "$work/session"
+sed -n "s/^> //p" "$(dirname "$0")/transcripts/save-and-load.tw" >"$work/session"
 
 tree() { (cd "$1" && find . -printf '%p %s %m\n' | sort && find . -type f -exec sha256sum {} + | sort); }
 play='cd "$3" && HOME="$2" XDG_DATA_HOME= "$1/usr/bin/tumblewick" --headless --seed 5 <"$4" >"$5"'
