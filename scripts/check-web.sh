@@ -7,7 +7,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 engines=("$@")
 [ "${#engines[@]}" -gt 0 ] || engines=(chromium firefox webkit)
-bash scripts/deps.sh chromium firefox-esr webkit2gtk-driver xvfb xauth orca at-spi2-core dbus-x11 xdotool >/dev/null
+bash scripts/deps.sh chromium firefox-esr webkit2gtk-driver xvfb xauth orca at-spi2-core dbus-x11 xdotool \
+  libglib2.0-bin dconf-gsettings-backend >/dev/null
 command -v npm >/dev/null || bash scripts/deps.sh nodejs npm >/dev/null
 bash scripts/build-web.sh
 (cd tests/web && npm ci --no-audit --no-fund --loglevel=error >/dev/null)
