@@ -190,10 +190,12 @@ TEST(Stress, TheAnnouncementIsSpokenWholeBeforeKeysPressedInTheWaits) {
     for (const bool pressInWaits : {false, true}) {
         TempDir home;
         Game game(home, " 0 \r\n 3 \r\n\r\n", home / "voice.wav");
-        // The first task of seed 7, done; each answer has time to be written whole before the next key.
+        // The first task of seed 7, done. Each answer is given a second to be written whole before
+        // the next key, which would cut it off: on a busy machine a third of one was not enough, and
+        // the two runs' files differed by more than X's answer.
         for (const char* key : {"\x1b[B", "\x1b[B", "\r", "3", "r", "a", "\r", "9", "e", "a", "\r"}) {
             game.type(key);
-            std::this_thread::sleep_for(300ms);
+            std::this_thread::sleep_for(1s);
         }
         ASSERT_GE(game.waitLine("You have set the bowl down on the floor, and picked up the laundry basket."), 0);
         if (pressInWaits) game.type("x");
