@@ -185,7 +185,8 @@
   // every line is spoken, the same line twice too, and nothing else announces it. On the Linux
   // desktop Orca (43, Debian's) does not speak those announcements, so there, and where the
   // browser lacks ariaNotify, the log is an assertive live region instead, and a line equal to the
-  // one before it gets a no-break space at its end, since Chromium drops a repeated addition. On
+  // one before it gets a no-break space at its end, since a repeated addition has been seen dropped
+  // (Chromium 156 with Orca 43 spoke both without it; the space is harmless). On
   // paths 0 and 3 the page's own voice speaks, so the screen reader is handed nothing and nothing
   // is heard twice.
   const linuxDesktop = /Linux/.test(navigator.userAgent) && !/Android/.test(navigator.userAgent);
