@@ -2,6 +2,7 @@
 #include <climits>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -65,8 +66,20 @@ private:
     std::size_t pos_ = 0;
 };
 
+// The version line as a field. A file may begin with more than one byte-order mark, or with
+// blanks before one; only a mark at the very start is skipped as a mark, so the rest would be
+// read as text and written back as a mark, which the next load skips: the same game saved
+// twice would give two different files. They are skipped here too.
+std::string versionField(const std::string& line) {
+    constexpr std::string_view kMarkReadAsText = "\xC3\xAF\xC2\xBB\xC2\xBF";  // EF BB BF as Windows-1252
+    std::string field = readField(line);
+    while (field.compare(0, kMarkReadAsText.size(), kMarkReadAsText) == 0)
+        field = readField(std::string_view(field).substr(kMarkReadAsText.size()));
+    return field;
+}
+
 void readInto(LineReader& in, GameState& g) {
-    g.version = readField(in.text());
+    g.version = versionField(in.text());
     g.curroom = in.number("the current room");
     g.curspot = in.number("the current spot");
     g.curitem = in.number("the current item");
