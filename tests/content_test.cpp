@@ -1,4 +1,5 @@
-// tests/content_test.cpp: the how-to pages, the ending story, the word list and the generated award chime.
+// tests/content_test.cpp: the word list and the generated award chime. (What the how-to pages and
+// the ending say is heard in tests/transcripts/pages.tw and ending.tw.)
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,10 +11,8 @@
 #include <string>
 #include <tuple>
 
-#include "game/ending.h"
 #include "game/text.h"
-#include "input/howto.h"
-#include "tests/form_fixture.h"
+#include "tests/driver_util.h"
 #include "tests/wav_util.h"
 
 namespace {
@@ -22,37 +21,6 @@ std::string readFile(const std::string& path) {
     const auto bytes = tw::driver::readBytes(path);
     EXPECT_TRUE(bytes) << "cannot open " << path;
     return bytes.value_or("");
-}
-
-// The sentences of a page: each ends in a full stop, "!" or "?" and the next follows two blanks later.
-int sentences(const std::string& page) {
-    int count = 0;
-    for (std::size_t i = 0; i < page.size(); ++i)
-        if ((page[i] == '.' || page[i] == '!' || page[i] == '?') && (i + 1 == page.size() || page[i + 1] == ' '))
-            ++count;
-    return count;
-}
-
-TEST(Pages, HowToPagesTeachWhatANewPlayerNeedsInOneToFourSentences) {
-    std::string all;
-    for (const std::string& page : tw::howtopages) {
-        EXPECT_TRUE(sentences(page) >= 1 && sentences(page) <= 4) << sentences(page) << ": " << page;
-        EXPECT_EQ(page.find(". "), page.find(".  ")) << "two blanks after a full stop: " << page;
-        all += page + " ";
-    }
-    for (const char* taught : {"Escape", "main menu", "Save your game", "load it", "Exit the game keeps", "B ", "Tab ",
-                               "Page Up", "Page Down", "Control", "Space", "silences", "A through G"})
-        EXPECT_NE(all.find(taught), std::string::npos) << taught;
-    // The example is true of this house: W in the bathroom is its first spot.
-    tw::testing::HeadlessGame game(tw::testing::shippedFolder());
-    game.form.newgame();
-    ASSERT_EQ(game.form.roomname[5], "Bathroom");
-    const std::string spot = game.form.spotname[5][1];  // "on the shelf"
-    const std::string place = spot.substr(spot.find(' ') + 1);
-    EXPECT_NE(
-        tw::howtopages[4].find("went in to the bathroom and pressed W, you would find yourself at " + place + "."),
-        std::string::npos)
-        << tw::howtopages[4];
 }
 
 TEST(WordList, DistinctLinesOfOneToThreeWordsOfLetters) {

@@ -168,23 +168,5 @@ TEST(Faults, EveryFailingStepOfASaveKeepsTheOldFile) {
     }
 }
 
-// Loading builds a fresh house first, so the random draws after a load follow the design.
-TEST(Faults, LoadingDrawsAsANewGameDoes) {
-    testing::ScratchFolder folder;
-    fs::copy_file(TW_GAME_DIR "/words.txt", folder.file("words.txt"));
-    testing::HeadlessGame saver(folder.path());
-    saver.form.rnd.seed(5);
-    saver.form.newgame();
-    ASSERT_TRUE(saver.form.savegame("g").ok);
-
-    testing::HeadlessGame loader(folder.path()), fresh(folder.path());
-    loader.form.rnd.seed(9);
-    fresh.form.rnd.seed(9);
-    ASSERT_TRUE(loader.form.loadgame("g").ok);
-    fresh.form.newgame();
-    EXPECT_EQ(loader.form.rnd.next(), fresh.form.rnd.next());
-    EXPECT_EQ(loader.form.curroom, saver.form.curroom);
-}
-
 }  // namespace
 }  // namespace tw
