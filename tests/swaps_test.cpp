@@ -28,44 +28,15 @@ protected:
     std::string said() const { return game.platform.spoken().empty() ? "(nothing)" : game.platform.spoken().back(); }
 };
 
-TEST_F(SwapTest, RewritesWholeWordsCaseBlindThroughChains) {
-    struct Row {
-        Pairs table;
-        const char* in;
-        const char* out;
-    };
-    const Row rows[] = {
-        {{{"put", "cheese"}, {"cheese", "fence"}},
-         "Please get the cup, and put it in the sink.",
-         "Please get the cup, and fence it in the sink."},
-        {{{"cheese", "fence"}, {"put", "cheese"}},
-         "put cheese",
-         "cheese fence"},                                                     // results never go back to earlier pairs
-        {{{"cup", "mug"}, {"cup", "bowl"}}, "cup", "mug"},                    // the first of two pairs wins...
-        {{{"cup", "mug"}, {"cup", "bowl"}, {"mug", "vase"}}, "cup", "vase"},  // ...unless a chain carries the word on
-        {{{"cup", "mug"}, {"mug", "cup"}, {"cup", "bowl"}}, "cup mug", "bowl bowl"},
-        {{{"the", "a kazoo"}}, "there the other THE tHe", "there a kazoo other a kazoo a kazoo"},
-        {{{"PUT", "Shove"}}, "put Put output putt the-end don't", "Shove Shove output putt the-end don't"},
-        {{{"caf\xC3\xA9", "tea"}, {"\xC3\x85SE", "ox"}}, "CAF\xC3\x89 caf\xC3\xA9 cafe \xC3\xA5se", "tea tea cafe ox"},
-        // Replacements go in as stored and are not split into words again.
-        {{{"cup", "Big  MUG"}, {"big", "small"}, {"mug", "jar"}}, "the cup.", "the Big  MUG."},
-        {{{"cup", "sock puppet"}, {"sock puppet", "kazoo"}}, "cup sock puppet", "kazoo sock puppet"},
-        {{{"cup", "jar, lid!"}}, "cup,cup", "jar, lid!,jar, lid!"},
-        // Only blank, full stop, comma and exclamation mark separate words; they stay in place.
-        {{{"a", "X"}, {"b", "Y"}}, "a,,b!.  a .a.ab a?b;a:b a\tb", "X,,Y!.  X .X.ab a?b;a:b a\tb"},
-    };
-    for (const Row& row : rows) {
-        pairs(row.table);
-        std::string text = row.in;
-        f.swapit(text);
-        EXPECT_EQ(text, row.out) << "from: " << row.in;
-    }
-}
-
 // The rule itself, pair by pair in table order, against random tables full of chains, loops,
-// repeated words and case variants: the fast table must give the same text every time.
+// repeated words and case variants: the fast table must give the same text every time. Only a
+// blank, full stop, comma and exclamation mark part words; a word holding one of the pairs'
+// words, or another mark, is another word; a replacement goes in as stored, never split again.
 TEST_F(SwapTest, SameResultAsApplyingEveryPairInOrder) {
-    const Words vocabulary = {"cup", "CUP", "Cup", "mug", "MUG", "jar", "a b", "lid", "Lid", "x"};
+    const Words vocabulary = {"cup",  "CUP",   "Cup", "mug",    "MUG", "jar", "a b",         "lid",       "Lid",
+                              "x",    "cups",  "x-cup", "don't", "a?b", "x\ty", "caf\xC3\xA9", "CAF\xC3\x89", "cafe",
+                              "Big  MUG", "jar, lid!"};
+    const Words marks = {" ", ", ", ".", "!", "  ", ",,"};
     auto byTheRule = [&](const std::string& text) {
         std::string out, word;
         auto lookup = [&](std::string w) {
@@ -91,7 +62,7 @@ TEST_F(SwapTest, SameResultAsApplyingEveryPairInOrder) {
         for (auto& pair : table) pair = {any(), any()};
         pairs(table);
         std::string text;
-        for (int w = 0; w < 6; ++w) text += any() + (random() % 2 ? " " : ", ");
+        for (int w = 0; w < 6; ++w) text += any() + marks[random() % marks.size()];
         std::string fast = text;
         f.swapit(fast);
         ASSERT_EQ(fast, byTheRule(text)) << "round " << round;

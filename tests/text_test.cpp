@@ -1,12 +1,12 @@
-// tests/text_test.cpp: Windows-1252 conversion, case folding, value lines and text files. (The random
-// generator's sequence is pinned by the seeded key scripts, which every build plays.)
+// tests/text_test.cpp: Windows-1252 conversion and case folding. (Value lines and text files are
+// read and written in the saved games of tests/transcripts/save-files.tw and damaged-saves.tw; the
+// random generator's sequence is pinned by the seeded key scripts, which every build plays.)
 #include <gtest/gtest.h>
 
 #include <utility>
 #include <vector>
 
 #include "game/text.h"
-#include "tests/form_fixture.h"
 
 namespace tw {
 namespace {
@@ -61,36 +61,6 @@ TEST(CaseFolding, AsciiAndWindows1252Letters) {
         EXPECT_EQ(ucase(folded), folded) << b;
         EXPECT_EQ(utf8ToCp1252(folded).size(), 1u) << b;
     }
-}
-
-TEST(ValueLines, NumbersAndFields) {
-    for (const auto& [n, text] :
-         std::vector<std::pair<long long, std::string>>{{3, " 3 "}, {-3, "-3 "}, {0, " 0 "}, {40, " 40 "}})
-        EXPECT_EQ(valueText(n), text);
-    const Texts fields = {{"  12 ,x", "12"},          {" 3 ", "3"}, {"-3 ", "-3"},
-                          {"glass jar", "glass jar"}, {"", ""},     {" ,5", ""}};
-    for (const auto& [line, field] : fields) EXPECT_EQ(readField(line), field) << line;
-    for (long long n : {0LL, 3LL, -3LL, -1000LL, 123456789LL}) EXPECT_EQ(fieldNumber(readField(valueText(n))), n);
-    EXPECT_EQ(fieldNumber("007"), 7);
-    for (const char* bad : {"", "-", "+", "1a", "a1", "--1", "1-", "1 2", "1.5", "0x10", "99999999999999999999",
-                            "-99999999999999999999", "9223372036854775808", "18446744073709551617"})
-        EXPECT_FALSE(fieldNumber(bad).has_value()) << '"' << bad << '"';
-}
-
-TEST(TextFiles, WrittenAsWindows1252WithCrLfAndReadBack) {
-    testing::ScratchFolder folder;
-    const std::vector<std::string> lines = {"The word, caf\xC3\xA9, will now be replaced with, \xE2\x82\xAC.", "",
-                                            " 3 ", "last"};
-    const std::string bytes = joinLines(lines);
-    EXPECT_EQ(bytes, "The word, caf\xE9, will now be replaced with, \x80.\r\n\r\n 3 \r\nlast\r\n");
-    ASSERT_TRUE(files::replace(folder.file("t.txt"), bytes).ok);
-    EXPECT_EQ(readTextFile(folder.file("t.txt")), lines);
-    EXPECT_FALSE(readTextFile(folder.file("missing.txt")).has_value());
-    ASSERT_TRUE(files::replace(folder.file("t.txt"), "new\r\n").ok);
-    EXPECT_EQ(driver::readBytes(folder.file("t.txt")), "new\r\n");
-    const Outcome refused = files::replace(folder.file("no/such/folder.txt"), "x");
-    EXPECT_FALSE(refused.ok);
-    EXPECT_FALSE(refused.why.empty());
 }
 
 }  // namespace
