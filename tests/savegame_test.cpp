@@ -1,5 +1,6 @@
-// tests/savegame_test.cpp: the saved-game file: its bytes, a load into a game in progress, and saves
-// refused. (Damaged files are refused in tests/transcripts/damaged-saves.tw and by the load fuzzer.)
+// tests/savegame_test.cpp: saves that are refused keep the old file. (A saved game's bytes are in
+// tests/transcripts/save-and-load.tw and save-files.tw; damaged files are refused in
+// damaged-saves.tw and by the load fuzzer.)
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -21,13 +22,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using Lines = std::vector<std::string>;
-
-// Two games are the same when they make the same saved game: the file holds every field.
-std::string bytesOf(const GameState& g) {
-    std::string bytes;
-    EXPECT_TRUE(savedGameBytes(g, bytes).ok);
-    return bytes;
-}
 
 // Two rooms (kitchen: table, shelf; hall: hook), eight empty rooms, three items, the jar in hand;
 // texts with blanks at their ends, commas, quotes and empty words.
@@ -70,9 +64,6 @@ std::string joinLines(const Lines& lines) {
     return out;
 }
 
-// Line positions in the small house's file (0-based).
-enum Line { kCuritem = 3, kItem2Name = 8, kItem3Name = 11 };
-
 // A program folder of its own for every test, with a game object on the headless platform.
 class SaveGameTest : public ::testing::Test {
 protected:
@@ -86,42 +77,6 @@ protected:
     std::unique_ptr<HeadlessPlatform> platform = std::make_unique<HeadlessPlatform>(folder.path());
     std::unique_ptr<Form1> form = std::make_unique<Form1>(*platform);
 };
-
-// A fresh house saved at once starts in its room at spot 0 with no current item and the glass jar
-// in the hand; loaded into a game holding another house, every field comes back and the settings
-// stay. (Saved games loaded and saved again byte for byte are tests/transcripts/save-files.tw.)
-TEST_F(SaveGameTest, AFreshHouseSavesAndLoadsWithTheSettingsKept) {
-    fs::copy_file(fs::path(TW_SOURCE_DIR) / "content" / "words.txt", folder / "words.txt");
-    Form1 fresh(*platform);
-    fresh.version = "0.6b";
-    fresh.rnd.seed(42);
-    fresh.rnd.script({0.65});  // the starting room: floor(0.65 * 10) + 1 = 7
-    fresh.newgame();
-    ASSERT_TRUE(fresh.savegame("one").ok);
-    const std::string start = "0.6b\r\n 7 \r\n 0 \r\n 0 \r\n 51 \r\nglass jar\r\n 0 \r\n 0 \r\n";
-    EXPECT_EQ(fileBytes("one").substr(0, start.size()), start);
-    buildSmallHouse(*form);
-    form->menu = 3;
-    form->besttasks = 7;
-    ASSERT_TRUE(form->loadgame("one").ok);
-    EXPECT_EQ(bytesOf(*form), bytesOf(fresh));
-    EXPECT_EQ(std::pair(form->menu, form->besttasks), std::pair(3, std::optional(7)));
-}
-
-// A negative number takes a minus in place of the leading blank; "?" stands for a character
-// Windows-1252 lacks; a line break inside a text becomes a blank.
-TEST_F(SaveGameTest, WritesNegativesEncodingsAndLineBreaks) {
-    buildSmallHouse(*form);
-    form->curitem = -3;
-    form->itemname[2] = "two\r\nlines";
-    form->itemname[3] = "“naïve” – left→right";
-    ASSERT_TRUE(form->savegame("odd").ok);
-    Lines lines = smallHouseLines();
-    lines[kCuritem] = "-3 ";
-    lines[kItem2Name] = "two  lines";
-    lines[kItem3Name] = "\x93na\xEFve\x94 \x96 left?right";
-    EXPECT_EQ(fileBytes("odd"), joinLines(lines));
-}
 
 // A second save replaces the first. A refused save (a count outside its array, no name, a folder
 // in the way) keeps the old saved game and leaves no temp file; one that fails part-way is the

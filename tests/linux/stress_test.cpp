@@ -10,7 +10,6 @@
 #include <sys/un.h>
 #include <sys/wait.h>
 
-#include "platform/linux/instance_lock.h"
 #include "tests/linux/test_support.h"
 
 extern char** environ;
@@ -218,18 +217,6 @@ TEST(Stress, TheAnnouncementIsSpokenWholeBeforeKeysPressedInTheWaits) {
     }
     // The announcement whole, and X's answer after it.
     EXPECT_GT(seconds[1], seconds[0] + 0.5) << seconds[0] << " s without the key, " << seconds[1] << " s with it";
-}
-
-// With another copy holding the folder, a second one refuses before any key acts.
-TEST(Stress, ASecondCopyActsOnNoKey) {
-    TempDir home;
-    ASSERT_FALSE(tw::anotherInstanceRunning(home.path()));  // this test holds it now
-    Game game(home);
-    game.type("1\r");
-    game.closeInput();
-    int status = 0;
-    EXPECT_GE(game.waitEnd(status), 0);
-    EXPECT_EQ(game.transcript(true), "This game is already running.\nPress Enter.\n");
 }
 
 // A private PulseAudio server with a null sink; stopped with SIGSTOP while the game speaks.
