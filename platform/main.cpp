@@ -40,6 +40,7 @@ int main(int argc, char** argv) {
     CLI::App app{"Tumblewick: an audio game of word association and memory."};
     bool headless = false;
     bool jaws = false;
+    bool noVoice = false;
     bool noEcho = false;
     std::uint64_t seed = 0;
     std::string home;
@@ -51,6 +52,7 @@ int main(int argc, char** argv) {
                    "The game's folder (words.txt, sounds, progress.ini, saved games); when it cannot be written, "
                    "the game writes into the player folder instead");
     app.add_flag("--jaws", jaws, "Headless: the screen-reader object can be created");
+    app.add_flag("--no-voice", noVoice, "Headless: the game's own voice cannot be made");
     app.add_option("--speech-wav", speechWav, "Write the voice's speech to this WAV file instead of a sound device");
     app.add_flag("--no-echo", noEcho, "Do not print what the voice or the screen reader speaks");
     CLI11_PARSE(app, argc, argv);
@@ -89,6 +91,7 @@ int main(int argc, char** argv) {
         options.home = home;
         options.player = player;
         options.jaws = jaws;
+        options.voice = !noVoice;
 #if TW_HAVE_LINUX
         options.instanceCheck = [](const std::string& folder) { return tw::anotherInstanceRunning(folder); };
 #endif

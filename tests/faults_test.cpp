@@ -35,7 +35,6 @@ bool said(const DriverRun& run, const std::string& text) {
 // From the main menu: "Play the game".
 const std::string kPlay = "key 40\nkey 40\nkey 13\n";
 
-std::string loadKeys(const std::string& name) { return "key 40\nkey 40\nkey 40\nkey 13\ntype " + name + "\n"; }
 
 void copyWords(const DriverDirs& dirs) { fs::copy_file(TW_GAME_DIR "/words.txt", dirs.homeFile("words.txt")); }
 
@@ -54,30 +53,6 @@ TEST(Faults, ChoosingATaskEndsEvenWhereNoneExists) {
     f.itemroom[5] = 3, f.itemspot[5] = 1;
     f.setquest();
     EXPECT_EQ(std::tie(f.questitem, f.questroom, f.questspot), std::tuple(5, 1, 1));
-}
-
-// Huge files are refused by their size before they cost memory; many short lines likewise.
-TEST(Faults, FilesOfAnySizeAreAnsweredAndRefused) {
-    DriverDirs dirs;
-    copyWords(dirs);
-    writeBytes(dirs.homeFile("huge"), std::string(50 * 1024 * 1024, '\n'));
-    writeBytes(dirs.homeFile("lines"), std::string(kMaxSaveBytes, '\n'));
-    const DriverRun run = runDriver(dirs, loadKeys("huge") + "key 13\ntype lines\n");
-    EXPECT_TRUE(said(run,
-                     "That file could not be loaded: the file cannot be read: it is larger than 4096 KB.  "
-                     "Nothing has changed."))
-        << run.out;
-    EXPECT_TRUE(said(run,
-                     "That file could not be loaded: the file has too many lines for a saved game.  "
-                     "Nothing has changed."))
-        << run.out;
-    // A word list past its bound is a list that cannot be read: the game says so and plays on.
-    writeBytes(dirs.homeFile("words.txt"), std::string(kMaxWordListBytes + 1, 'w'));
-    const DriverRun play = runDriver(dirs, kPlay);
-    EXPECT_TRUE(said(play,
-                     "The word list, words.txt, could not be read, so Dorvel's words will not change in this "
-                     "game.  Press Q, to hear your first task."))
-        << play.out;
 }
 
 TEST(Faults, SettingsThatCannotBeKeptAreToldBeforeTheEnd) {

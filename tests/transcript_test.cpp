@@ -2,9 +2,10 @@
 // driver (TW_TRANSCRIPT_RUNNER may put another program before it, as "wine64"; TW_TRANSCRIPT_EXE
 // names another build) and checks what was said and the files left, exactly.
 //
-// A script: "#" comments; a header of "seed N", "jaws" (the screen reader's object can be made),
-// "file NAME BYTES" or "file NAME absent" (placed in, or taken from, the game's folder first; BYTES in double quotes
-// with \r \n \t \"
+// A script: "#" comments; a header of "seed N", "jaws" (the screen reader's object can be made), "novoice"
+// (the game's own voice cannot be made),
+// "file NAME BYTES [* N]" or "file NAME absent" (placed in, or taken from, the game's folder first; BYTES in double
+// quotes with \r \n \t \"
 // \\ and \xHH); then "> COMMAND" lines for the driver (key Down, key 1WA, held 500 B, type a
 // name; "restart" ends the game and starts it again), each followed by what it made the game say ("< TEXT"; "< box:
 // TEXT", "< input: ...",
@@ -62,10 +63,19 @@ Script read(const fs::path& path) {
         std::istringstream words(line);
         std::string word, name;
         words >> word >> name;
-        const std::size_t quote = line.find('"');
-        const std::string bytes = quote == std::string::npos ? "" : tw::driver::unquote(line.substr(quote));
+        const std::size_t quote = line.find('"'), close = line.rfind('"');
+        std::string bytes =
+            quote == std::string::npos ? "" : tw::driver::unquote(line.substr(quote, close - quote + 1));
+        // "file NAME BYTES * N": the bytes N times over, for files too large to write out.
+        for (std::size_t n = word == "file" && quote != close && line.find("\" * ", quote) == close
+                                 ? std::stoul(line.substr(close + 4))
+                                 : 1,
+                         once = bytes.size();
+             n > 1; --n)
+            bytes.append(bytes, 0, once);
         if (word == "seed") s.seed = name;
         if (word == "jaws") s.options += " --jaws";
+        if (word == "novoice") s.options += " --no-voice";
         if (word == "file") s.placed.emplace_back(name, quote == std::string::npos ? kAbsent : bytes);
         if (word == "=")
             s.left.emplace_back(name, quote != std::string::npos   ? bytes

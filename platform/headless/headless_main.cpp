@@ -70,6 +70,7 @@ std::string typedAnswer(std::istream& in, std::ostream& out) {
 int runHeadless(const HeadlessOptions& options, std::istream& in, std::ostream& out) {
     HeadlessPlatform platform(options.home, &out);
     platform.jawsAvailable = options.jaws;
+    platform.voiceAvailable = options.voice;
     platform.player = options.player;
     platform.instanceCheck = options.instanceCheck;
     platform.inputAnswer = [&in, &out](const std::string&, const std::string&) { return typedAnswer(in, out); };

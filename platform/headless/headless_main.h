@@ -14,6 +14,7 @@ struct HeadlessOptions {
     std::string home;    // the program's folder
     std::string player;  // where the game writes; empty: the program's folder
     bool jaws = false;   // the screen-reader object can be created
+    bool voice = true;   // the game's own voice can be made
     // Asks whether a copy with this program folder runs already; none means no other copy.
     std::function<bool(const std::string&)> instanceCheck;
 };

@@ -23,16 +23,20 @@ function unquote(quoted) {
   return JSON.parse(quoted.replace(/\\x([0-9A-Fa-f]{2})/g, '\\u00$1')).split('').map((c) => c.charCodeAt(0));
 }
 function readScript(file) {
-  const s = { name: path.basename(file), seed: '7', jaws: false, placed: {}, left: {}, commands: [] };
+  const s = { name: path.basename(file), seed: '7', placed: {}, left: {}, commands: [] };
   const text = fs.readFileSync(file, 'utf8');
-  // A browser types only text: a name of bytes that are not UTF-8 cannot be typed into the page.
-  s.bytesTyped = /^> type .*\uFFFD/m.test(text);
+  // What a page cannot do: a screen reader's own interface (its path 3 answers as with none), a
+  // system without the game's voice, typing bytes that are not UTF-8, files of many megabytes.
+  s.skip = /^jaws$/m.test(text) ? "it needs a screen reader's own interface"
+    : /^novoice$/m.test(text) ? "it needs a system without the game's voice"
+      : /^> type .*\uFFFD/m.test(text) ? 'it types bytes that are not text'
+        : /^file .*" \* \d+$/m.test(text) ? 'it places files too large for the page' : null;
+  if (s.skip) return s;
   for (const line of text.split('\n')) {
     const [word, name] = line.split(' ');
     const quote = line.indexOf('"');
     const bytes = quote < 0 || !["file", "="].includes(word) ? null : Buffer.from(unquote(line.slice(quote))).toString('base64');
     if (word === 'seed') s.seed = name;
-    if (word === 'jaws') s.jaws = true;
     if (word === 'file') s.placed[name] = bytes;
     if (word === '=') s.left[name] = bytes !== null ? bytes : line.endsWith(' present') ? 'present' : null;
     if (word === '>') s.commands.push({ text: line.slice(2), heard: [] });
@@ -284,10 +288,8 @@ async function chromiumOnly(eng, url, server) {
       .filter((f) => f.endsWith('.tw') && (engine === 'chromium' || f !== 'whole-game.tw')).sort();
     for (const file of files) {
       const script = readScript(path.resolve(corpus, file));
-      // The browser has no screen reader's own speech interface: its path 3 answers as with none.
-      if (script.jaws || script.bytesTyped) {
-        console.log(`${engine}: ${script.name} left out: ${script.jaws ? "it needs a screen reader's own interface"
-          : 'it types bytes that are not text'}`);
+      if (script.skip) {
+        console.log(`${engine}: ${script.name} left out: ${script.skip}`);
         continue;
       }
       await (await play(eng, url, script)).close();
