@@ -32,20 +32,6 @@ Wav speakAlone(const std::string& text, int rate = 3, int volume = 100) {
     return readWav(dir / "speech.wav").value_or(Wav{});
 }
 
-TEST(EspeakVoice, SynchronousSpeechIsAudibleInTheWavFileAtOnce) {
-    TempDir dir;
-    EspeakVoice voice(dir / "speech.wav");
-    voice.speak(kSentence, 2);  // without bit 1 it returns once the text is spoken
-    // The header is right while the voice still holds the file open.
-    const Wav wav = readWav(dir / "speech.wav").value_or(Wav{});
-    EXPECT_EQ(wav.sampleRate, voice.sampleRate());
-    // Eight words at 233 words a minute: about two seconds.
-    EXPECT_GT(wav.seconds(), 1.0);
-    EXPECT_LT(wav.seconds(), 4.0);
-    EXPECT_GT(wav.rms(), 0.03);
-    std::printf("[ measured ] %.3f s, RMS %.4f of full scale\n", wav.seconds(), wav.rms());
-}
-
 // The hook holds synthesis at the first text's first buffer until the second is in: a purge
 // leaves none of the first text in the file, and without one both are said in full.
 TEST(EspeakVoice, PurgeCutsTheUtteranceAndSpeaksTheNextWholeElseAllIsSaid) {

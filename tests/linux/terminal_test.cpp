@@ -111,6 +111,24 @@ std::unique_ptr<tw::TerminalPlatform> makePlatform(int in, int out, RecordingSin
 
 // ---- The platform over pipes: what a run without a terminal gets. ----
 
+// Without a terminal, an input box takes the next line; the end of input cancels one that waits,
+// then ends the game.
+TEST(TerminalPipes, KeysThenALineForEachBoxThenTheEnd) {
+    Pipe in, out;
+    RecordingSink sink;
+    auto p = makePlatform(in.r, out.w, sink);
+    std::vector<std::string> answers;
+    sink.onKey = [&](int code) {
+        if (code == 'S') answers.push_back(p->inputBox("Type the name.", "Save game"));
+    };
+    put(in.w, "q\x1b[Bsmy game\r\nxs");
+    closeFd(in.w);
+    EXPECT_THROW(for (int i = 0; i < 100; ++i) p->doEvents(), Ended);
+    EXPECT_EQ(sink.keys, (Keys{{81, 0}, {40, 0}, {83, 0}, {88, 0}, {83, 0}}));
+    EXPECT_EQ(answers, (std::vector<std::string>{"my game", ""}));
+    EXPECT_EQ(readFd(out.r), "Save game\nType the name.\nSave game\nType the name.\n");
+}
+
 TEST(TerminalPipes, SaidPrintsExactLinesOnlyTheScreenReadersWithEchoOff) {
     for (bool echo : {true, false}) {
         Pipe in, out;
