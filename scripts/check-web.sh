@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # scripts/check-web.sh [ENGINE ...]: builds the browser version and plays the key scripts of
 # tests/transcripts/ in each engine (default: chromium firefox webkit) against their lines and
-# files; Chromium also checks the page for a screen reader, a second tab, the end and offline use.
+# files; Chromium also checks Tab, a second tab, installing, storage, the end and offline use.
 # Then Orca reads the page in Chromium and in Firefox (TW_ORCA_RUNS times each, default 1).
 set -euo pipefail
 cd "$(dirname "$0")/.."
