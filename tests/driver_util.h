@@ -71,11 +71,6 @@ inline std::set<std::string> entries(const std::string& folder) {
     return names;
 }
 
-inline bool exists(const std::string& path) {
-    std::error_code ec;
-    return fs::exists(path, ec);
-}
-
 // Bytes written in double quotes with \r \n \t \" \\ and \xHH, as the key scripts write them.
 inline std::string unquote(const std::string& quoted) {
     std::string out;
