@@ -6,7 +6,9 @@
 #include <utility>
 #include <vector>
 
+#include "game/form1.h"
 #include "game/text.h"
+#include "save/savefile.h"
 
 namespace tw {
 namespace {
@@ -61,6 +63,16 @@ TEST(CaseFolding, AsciiAndWindows1252Letters) {
         EXPECT_EQ(ucase(folded), folded) << b;
         EXPECT_EQ(utf8ToCp1252(folded).size(), 1u) << b;
     }
+}
+
+// No text the game keeps holds a line break (every one comes from a line of a file or from the
+// game itself), but one written raw would shift every line after it: it is saved as a blank.
+TEST(SavedTexts, ALineBreakInATextIsWrittenAsABlank) {
+    GameState g;
+    g.version = "a\r\nb";
+    std::string bytes;
+    ASSERT_TRUE(savedGameBytes(g, bytes).ok);
+    EXPECT_EQ(bytes.substr(0, 6), "a  b\r\n");
 }
 
 }  // namespace
