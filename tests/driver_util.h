@@ -122,22 +122,20 @@ struct DriverDirs {
         std::string out, err;
         int status = -1;  // the exit status; 124 when it ran past its 20 s
     };
-    // Runs the binary in run/ with `--home` (home/ unless homeFolder is given) and extraArgs, feeding
-    // it input on standard input.
-    Ended launch(const std::string& input, const std::string& extraArgs = "",
-                 const std::string& homeFolder = "") const {
+    // Runs the binary in run/ with `--home` home/ and extraArgs, feeding it input on standard input.
+    Ended launch(const std::string& input, const std::string& extraArgs) const {
         static int counter = 0;
         const std::string io = root.file(std::to_string(++counter));
         writeBytes(io + ".in", input);
         const std::string command = "cd " + shellQuoted(run) + " && timeout 20 " + shellQuoted(TW_EXE) +
-                                    " --headless --home " + shellQuoted(homeFolder.empty() ? home : homeFolder) + " " +
+                                    " --headless --home " + shellQuoted(home) + " " +
                                     extraArgs + " < " + shellQuoted(io + ".in") + " > " + shellQuoted(io + ".out") +
                                     " 2> " + shellQuoted(io + ".err");
         const int status = std::system(command.c_str());
         return {readBytes(io + ".out").value_or(""), readBytes(io + ".err").value_or(""),
                 status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1};
     }
-    // The same, where the run must end with status 0; its standard output.
+    // A file in the program's folder.
     std::string homeFile(const std::string& name) const { return home + "/" + name; }
 };
 

@@ -54,15 +54,13 @@ inline std::vector<Press> keyPresses(const std::string& keys) {
 // Form_Activate, with the folder as the current folder), and keys on the virtual clock.
 class KeyFixture : public ::testing::Test {
 protected:
-    void SetUp() override { startSession(true); }
+    KeyFixture() { std::filesystem::copy_file(TW_GAME_DIR "/words.txt", home.file("words.txt")); }
+    void SetUp() override { startSession(); }
 
-    // A new session in the same folder; jaws: the screen reader's object can be made.
-    void startSession(bool withWords, bool jaws = false) {
+    // A new session in the same folder.
+    void startSession() {
         form.reset();
-        std::filesystem::remove(home.file("words.txt"));
-        if (withWords) std::filesystem::copy_file(TW_GAME_DIR "/words.txt", home.file("words.txt"));
         platform = std::make_unique<TimedPlatform>(home.path());
-        platform->jawsAvailable = jaws;
         form = std::make_unique<Form1>(*platform);
         form->seedoverride = 20240611;
         driver::ScopedCwd cwd(home.path());
@@ -75,8 +73,8 @@ protected:
     }
 
     // Types a key string (see keyPresses), letting each key and its waits run to the end; returns
-    // everything said (or "<nothing said>"), and with boxes the input boxes shown ("input: caption | prompt").
-    Texts type(const std::string& keys, bool boxes = false) {
+    // everything said, or "<nothing said>".
+    Texts type(const std::string& keys) {
         const std::size_t from = platform->events.size();
         for (const Press& press : keyPresses(keys)) {
             platform->queueKey(press.code, press.shift);
@@ -84,8 +82,7 @@ protected:
         }
         Texts said;
         for (std::size_t i = from; i < platform->events.size(); ++i)
-            if (platform->events[i].starts_with("say: ") || (boxes && platform->events[i].starts_with("input: ")))
-                said.push_back(platform->events[i].substr(platform->events[i].starts_with("say: ") ? 5 : 0));
+            if (platform->events[i].starts_with("say: ")) said.push_back(platform->events[i].substr(5));
         return said.empty() ? Texts{"<nothing said>"} : said;
     }
     // Main menu: How to play, Play the game; the game starts in the house.

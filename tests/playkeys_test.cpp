@@ -38,7 +38,7 @@ protected:
     int randomKey() { return gen_() % 10 == 0 ? unused_[gen_() % unused_.size()] : used_[gen_() % used_.size()]; }
 
     void restart() {
-        startSession(true);
+        startSession();
         lastQuests_ = 0;
         // The save and load entries of the menu get a name now and then, and a cancel otherwise.
         platform->inputAnswer = [this](const std::string&, const std::string&) {
@@ -138,7 +138,7 @@ protected:
 TEST_F(StressTest, LongRunsOfOneKeyOnTheTitlePaths) {
     const int count = std::getenv("TW_STORM_KEYS") ? 200000 : 30000;
     for (const int path : {1, 2}) {
-        startSession(true);
+        startSession();
         startGame();
         form->speechmode = path;
         platform->events.clear();

@@ -14,22 +14,7 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-// A started game whose recorded events start empty.
-class SpeechTest : public KeyFixture {
-protected:
-    void SetUp() override {
-        startSession(true);
-        platform->events.clear();
-    }
-    Lines take() { return std::exchange(platform->events, {}); }
-    // Into the house, then X says where the player is, on the title path; returns that text.
-    std::string enterHouse() {
-        startGame();
-        const std::string where = type("X").back();
-        platform->events.clear();
-        return where;
-    }
-};
+using SpeechTest = KeyFixture;
 
 // Stands between the platform and the game and notes when each key and timer tick arrives, in
 // milliseconds since origin on the virtual clock. A key equal to holdKey also waits half a second.
@@ -62,7 +47,9 @@ struct ClockSink : EventSink {
 };
 
 TEST_F(SpeechTest, HoldWaitsOnTheVirtualClockAndHandlesKeysMeanwhile) {
-    const std::string where = enterHouse();
+    startGame();
+    const std::string where = type("X").back();  // where the player is, said on the title path
+    platform->events.clear();
     ClockSink sink(*platform, *form);
     form->hold(0.5);
     // Too short to round to a millisecond: no wait at all, no tick.
@@ -80,7 +67,7 @@ TEST_F(SpeechTest, HoldWaitsOnTheVirtualClockAndHandlesKeysMeanwhile) {
         // A wait started by the key re-arms the shared timer for 500 ms from 300; its tick ends both.
         EXPECT_EQ(sink.log, (nested ? Lines{"key 88 at 300", "tick at 800", "inner end at 800", "end at 800"}
                                     : Lines{"key 88 at 300", "tick at 1000", "end at 1000"}));
-        EXPECT_EQ(take(), (Lines{"say: " + where, "title: " + where + " ", "title: " + where}));
+        EXPECT_EQ(std::exchange(platform->events, {}), (Lines{"say: " + where, "title: " + where + " ", "title: " + where}));
         EXPECT_FALSE(form->Holder.Enabled());
         EXPECT_TRUE(platform->idle());
     }

@@ -79,10 +79,7 @@ TEST(CrashSafety, SavesKilledAtRandomMomentsLeaveAWholeSave) {
     // The kills fell into saves: temporary files were left, and new saves did land.
     EXPECT_GT(leftovers, 0);
     EXPECT_GT(news, 0);
-    // The next start removes what dead saves left, and nothing else.
-    tw::files::removeStaleTemporaries(home.path());
-    EXPECT_EQ(temporaries(home.path()), 0);
-    EXPECT_TRUE(fs::exists(home / "slot"));
+    // (The next start removes what dead saves left: the faults test's.)
     std::cout << "[ crash ] kills " << kKills << ", temporary files left by them " << leftovers << "\n";
 }
 

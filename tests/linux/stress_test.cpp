@@ -86,16 +86,12 @@ public:
         return -1;
     }
     pid_t pid() const { return pid_; }
-    // Every line, with when it came unless bare; read to the end of output first when bare.
-    std::string transcript(bool bare = false) {
-        while (bare && readSome(Clock::now() + 1s)) {}
+    // Every line, with when it came.
+    std::string transcript() {
         std::string all;
         for (const auto& [text, at] : lines_)
-            all +=
-                (bare ? ""
-                      : std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(at - started_).count()) +
-                            " ") +
-                text + "\n";
+            all += std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(at - started_).count()) + " " +
+                   text + "\n";
         return all;
     }
 
