@@ -128,9 +128,9 @@ struct DriverDirs {
         const std::string io = root.file(std::to_string(++counter));
         writeBytes(io + ".in", input);
         const std::string command = "cd " + shellQuoted(run) + " && timeout 20 " + shellQuoted(TW_EXE) +
-                                    " --headless --home " + shellQuoted(home) + " " +
-                                    extraArgs + " < " + shellQuoted(io + ".in") + " > " + shellQuoted(io + ".out") +
-                                    " 2> " + shellQuoted(io + ".err");
+                                    " --headless --home " + shellQuoted(home) + " " + extraArgs + " < " +
+                                    shellQuoted(io + ".in") + " > " + shellQuoted(io + ".out") + " 2> " +
+                                    shellQuoted(io + ".err");
         const int status = std::system(command.c_str());
         return {readBytes(io + ".out").value_or(""), readBytes(io + ".err").value_or(""),
                 status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1};

@@ -8,7 +8,6 @@
 #include <filesystem>
 #include <set>
 #include <string>
-#include <vector>
 
 #include "driver_util.h"
 #include "form_fixture.h"
@@ -23,18 +22,12 @@ namespace fs = std::filesystem;
 using driver::DriverDirs;
 using driver::readBytes;
 using driver::writeBytes;
-using Lines = std::vector<std::string>;
 
 using DriverRun = DriverDirs::Ended;
 DriverRun runDriver(const DriverDirs& dirs, const std::string& input) { return dirs.launch(input, "--seed 1"); }
 
-bool said(const DriverRun& run, const std::string& text) {
-    return run.out.find("say: " + text + "\n") != std::string::npos;
-}
-
 // From the main menu: "Play the game".
 const std::string kPlay = "key 40\nkey 40\nkey 13\n";
-
 
 void copyWords(const DriverDirs& dirs) { fs::copy_file(TW_GAME_DIR "/words.txt", dirs.homeFile("words.txt")); }
 
@@ -118,7 +111,9 @@ TEST(Faults, LeftoversOfDeadSavesGoLiveOnesStayAndLongNamesWork) {
         writeBytes(dirs.homeFile(name), "part");
     const std::string longName(255, 'n');
     const DriverRun run = runDriver(dirs, kPlay + "key 27\nkey 40\nkey 40\nkey 40\nkey 13\ntype " + longName + "\n");
-    EXPECT_TRUE(said(run, "Game saved as " + longName + ".  Press escape to return to the game.")) << run.out;
+    EXPECT_NE(run.out.find("say: Game saved as " + longName + ".  Press escape to return to the game.\n"),
+              std::string::npos)
+        << run.out;
     EXPECT_FALSE(fs::exists(dirs.homeFile(dead)));
     EXPECT_TRUE(fs::exists(dirs.homeFile(live)));
     EXPECT_TRUE(fs::exists(dirs.homeFile(".tumblewick-x.tmp")));  // not a name of ours

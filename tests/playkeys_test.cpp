@@ -9,7 +9,6 @@
 #include <iostream>
 #include <random>
 #include <set>
-#include <tuple>
 
 #include "game/text.h"
 #include "keys_util.h"

@@ -67,7 +67,8 @@ TEST_F(SpeechTest, HoldWaitsOnTheVirtualClockAndHandlesKeysMeanwhile) {
         // A wait started by the key re-arms the shared timer for 500 ms from 300; its tick ends both.
         EXPECT_EQ(sink.log, (nested ? Lines{"key 88 at 300", "tick at 800", "inner end at 800", "end at 800"}
                                     : Lines{"key 88 at 300", "tick at 1000", "end at 1000"}));
-        EXPECT_EQ(std::exchange(platform->events, {}), (Lines{"say: " + where, "title: " + where + " ", "title: " + where}));
+        EXPECT_EQ(std::exchange(platform->events, {}),
+                  (Lines{"say: " + where, "title: " + where + " ", "title: " + where}));
         EXPECT_FALSE(form->Holder.Enabled());
         EXPECT_TRUE(platform->idle());
     }

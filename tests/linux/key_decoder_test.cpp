@@ -10,13 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/driver_util.h"
-
-namespace tw {
-inline void PrintTo(const KeyDown& k, std::ostream* os) {
-    *os << k.KeyCode << (k.Shift ? "/" + std::to_string(k.Shift) : "");
-}
-}  // namespace tw
+#include "tests/linux/test_support.h"
 
 namespace {
 

@@ -130,7 +130,6 @@ struct DeafDaemon {
 };
 
 const char* const kDown = "\x1b[B";
-const char* const kUp = "\x1b[A";
 
 TEST(Stress, ASpeechDispatcherThatNeverAnswersHoldsNothingUp) {
     DeafDaemon daemon;
@@ -168,7 +167,7 @@ TEST(Stress, ASpeechDispatcherThatNeverAnswersHoldsNothingUp) {
             EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
             EXPECT_TRUE(tw::driver::readBytes(home / ".autosave").has_value());
         } else {
-            game.type(kUp);
+            game.type("\x1b[A");  // Up
             EXPECT_GE(game.waitLine("Exit the game"), 0);
             game.type("\r");
             EXPECT_LT(game.waitEnd(status), 500 + kEnd);  // its own half second, then the end

@@ -26,10 +26,6 @@
 #include <termios.h>
 #include <unistd.h>
 
-namespace tw {
-inline void PrintTo(const KeyDown& k, std::ostream* os) { *os << "{" << k.KeyCode << "," << k.Shift << "}"; }
-}  // namespace tw
-
 namespace {
 
 namespace fs = std::filesystem;

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/terminal/key_decoder.h"
 
 namespace tw_test {
 
@@ -58,3 +59,10 @@ inline double elapsedMicros(std::chrono::steady_clock::time_point since) {
 }
 
 }  // namespace tw_test
+
+namespace tw {
+// A key-down as the decoder's table writes it: the code, and "/" and the shift bits when any.
+inline void PrintTo(const KeyDown& k, std::ostream* os) {
+    *os << k.KeyCode << (k.Shift ? "/" + std::to_string(k.Shift) : "");
+}
+}  // namespace tw

@@ -94,10 +94,9 @@ fail() { echo "orca in $engine: $*"; echo "--- Orca spoke:"; tail -n 40 "$spoken
 
 waitSpoken 0 "Screen reader on" 60 || fail "Orca did not start"
 if [ "$engine" = firefox ]; then
-  printf '%s\n' 'user_pref("browser.shell.checkDefaultBrowser", false);' \
-    'user_pref("browser.aboutwelcome.enabled", false);' 'user_pref("browser.startup.homepage_override.mstone", "ignore");' \
-    'user_pref("trailhead.firstrun.didSeeAboutWelcome", true);' 'user_pref("browser.newtab.preload", false);' \
-    'user_pref("datareporting.policy.dataSubmissionEnabled", false);' >"$WORK/profile/user.js"
+  printf 'user_pref("%s", %s);\n' browser.shell.checkDefaultBrowser false browser.aboutwelcome.enabled false \
+    browser.startup.homepage_override.mstone '"ignore"' trailhead.firstrun.didSeeAboutWelcome true \
+    browser.newtab.preload false datareporting.policy.dataSubmissionEnabled false >"$WORK/profile/user.js"
   firefox-esr --no-remote --profile "$WORK/profile" "$URL?seed=7" >"$WORK/browser.log" 2>&1 &
 else
   chromium --no-sandbox --force-renderer-accessibility --no-first-run --user-data-dir="$WORK/profile" \
