@@ -184,14 +184,26 @@ TEST(Stress, TheAnnouncementIsSpokenWholeBeforeKeysPressedInTheWaits) {
     for (const bool pressInWaits : {false, true}) {
         TempDir home;
         Game game(home, " 0 \r\n 3 \r\n\r\n", home / "voice.wav");
-        // The first task of seed 7, done. Each answer is given a second to be written whole before
-        // the next key, which would cut it off: on a busy machine a third of one was not enough, and
-        // the two runs' files differed by more than X's answer.
-        for (const char* key : {"\x1b[B", "\x1b[B", "\r", "3", "r", "a", "\r", "9", "e", "a", "\r"}) {
+        // Waits until the voice's file has stopped growing for half a second: what was said so far
+        // is written whole, so the next key cuts nothing off and both runs agree up to the
+        // completion, however busy the machine. (A fixed second per key was not always enough.)
+        const auto settle = [&] {
+            std::uintmax_t last = 0;
+            for (int still = 0, i = 0; still < 5 && i < 200; ++i) {
+                std::this_thread::sleep_for(100ms);
+                std::error_code ec;
+                const std::uintmax_t size = std::filesystem::file_size(home / "voice.wav", ec);
+                still = !ec && size == last ? still + 1 : 0;
+                last = ec ? 0 : size;
+            }
+        };
+        // The first task of seed 7, done; X follows the last Enter at once, inside its waits.
+        for (const char* key : {"\x1b[B", "\x1b[B", "\r", "3", "r", "a", "\r", "9", "e", "a"}) {
+            settle();
             game.type(key);
-            std::this_thread::sleep_for(1s);
         }
-        ASSERT_GE(game.waitLine("You have set the bowl down on the floor, and picked up the laundry basket."), 0);
+        settle();
+        game.type("\r");
         if (pressInWaits) game.type("x");
         // The end of input lets the voice finish what it was given; it is given X's answer only
         // once the completion has been said.
