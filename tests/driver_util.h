@@ -90,6 +90,13 @@ inline std::string unquote(const std::string& quoted) {
     return out;
 }
 
+// The text so many times over.
+inline std::string repeated(const std::string& text, std::size_t times) {
+    std::string out;
+    for (std::size_t i = 0; i < times; ++i) out += text;
+    return out;
+}
+
 inline std::string shellQuoted(const std::string& text) {
     std::string out = "'";
     for (char c : text) out += (c == '\'') ? std::string("'\\''") : std::string(1, c);

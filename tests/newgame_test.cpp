@@ -42,12 +42,6 @@ TEST_F(NewGame, ResetsTheGameButNotTheCandidatesAndEveryGameHasTheSameHouse) {
     EXPECT_TRUE(game.platform.spoken().empty());
 }
 
-std::string repeated(const std::string& text, int times) {
-    std::string out;
-    for (int i = 0; i < times; ++i) out += text;
-    return out;
-}
-
 TEST(NewGameWords, WordsTxtLinesInFileOrderWithEveryEndMark) {
     const struct {
         std::string bytes;
@@ -66,7 +60,7 @@ TEST(NewGameWords, WordsTxtLinesInFileOrderWithEveryEndMark) {
         {"\xEF\xBB\xBFkazoo\r\n" + std::string(257, 'w') + "\r\n" + std::string(256, 'v'),
          {"kazoo", std::string(256, 'v')}},
         // The line bound counts lines, whatever ends them: CR LF is one.
-        {repeated("a\r\n", 60000), Words(60000, "a")},
+        {driver::repeated("a\r\n", 60000), Words(60000, "a")},
     };
     ScratchFolder folder;
     testing::HeadlessGame game(folder.path());

@@ -25,9 +25,7 @@ TEST(Cp1252, EveryByteRoundTripsAndKnownCharacters) {
                          {"\x85", "\xE2\x80\xA6"},
                          {"\x92", "\xE2\x80\x99"},
                          {"\x9F", "\xC5\xB8"},
-                         {"\x9C"
-                          "uf",
-                          "\xC5\x93uf"},
+                         {"\x9Cuf", "\xC5\x93uf"},
                          {"\xA0", "\xC2\xA0"},
                          {"caf\xE9", "caf\xC3\xA9"},
                          {"\xFF", "\xC3\xBF"},

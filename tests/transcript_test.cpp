@@ -67,12 +67,8 @@ Script read(const fs::path& path) {
         std::string bytes =
             quote == std::string::npos ? "" : tw::driver::unquote(line.substr(quote, close - quote + 1));
         // "file NAME BYTES * N": the bytes N times over, for files too large to write out.
-        for (std::size_t n = word == "file" && quote != close && line.find("\" * ", quote) == close
-                                 ? std::stoul(line.substr(close + 4))
-                                 : 1,
-                         once = bytes.size();
-             n > 1; --n)
-            bytes.append(bytes, 0, once);
+        if (word == "file" && quote != close && line.find("\" * ", quote) == close)
+            bytes = tw::driver::repeated(bytes, std::stoul(line.substr(close + 4)));
         if (word == "seed") s.seed = name;
         if (word == "jaws") s.options += " --jaws";
         if (word == "novoice") s.options += " --no-voice";

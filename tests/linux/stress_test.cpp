@@ -188,13 +188,11 @@ TEST(Stress, TheAnnouncementIsSpokenWholeBeforeKeysPressedInTheWaits) {
         // is written whole, so the next key cuts nothing off and both runs agree up to the
         // completion, however busy the machine. (A fixed second per key was not always enough.)
         const auto settle = [&] {
-            std::uintmax_t last = 0;
-            for (int still = 0, i = 0; still < 5 && i < 200; ++i) {
+            std::error_code ec;  // a file not there yet reads as size -1, which settles too
+            for (std::uintmax_t last = 0, size = 0, still = 0; still < 5; last = size) {
                 std::this_thread::sleep_for(100ms);
-                std::error_code ec;
-                const std::uintmax_t size = std::filesystem::file_size(home / "voice.wav", ec);
-                still = !ec && size == last ? still + 1 : 0;
-                last = ec ? 0 : size;
+                size = std::filesystem::file_size(home / "voice.wav", ec);
+                still = size == last ? still + 1 : 0;
             }
         };
         // The first task of seed 7, done; X follows the last Enter at once, inside its waits.

@@ -145,10 +145,7 @@ TEST(TerminalPipes, SaidPrintsExactLinesOnlyTheScreenReadersWithEchoOff) {
         auto p = makePlatform(in.r, out.w, sink, echo);
         for (int mode = 0; mode < 4; ++mode) p->said("line " + std::to_string(mode), mode);
         p->said("", 1);
-        p->said(
-            "a\nb\x1b[31m\xc2\x9b"
-            "c caf\xc3\xa9",
-            2);
+        p->said("a\nb\x1b[31m\xc2\x9b\x63 caf\xc3\xa9", 2);  // \x63: a "c" after the C1 control
         p->setTitle("not shown without a terminal");
         EXPECT_EQ(readFd(out.r), echo ? "line 0\nline 1\nline 2\nline 3\na b [31m c caf\xc3\xa9\n"
                                       : "line 1\nline 2\na b [31m c caf\xc3\xa9\n");

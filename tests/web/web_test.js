@@ -7,6 +7,9 @@
 const { spawn } = require('child_process');
 const fs = require('fs');
 const path = require('path');
+// The browsers' speech synthesis would start a speech-dispatcher for the user that outlives the
+// check (one was found left from a run): an address where no daemon is keeps them from it.
+process.env.SPEECHD_ADDRESS = 'unix_socket:/nonexistent/tumblewick-web-check.sock';
 
 const [engine, siteArg, ...chosen] = process.argv.slice(2);
 const site = path.resolve(siteArg);
