@@ -282,7 +282,6 @@
       FS.syncfs(true, (error) => {
         if (error) storageFailed('The games and settings stored in this browser could not be read (' + describe(error) +
           ').  What you save now is kept only until this page is closed.');
-        placeTestFiles();
         removeRunDependency('tumblewick-storage');
       });
       addRunDependency('tumblewick-lock');
@@ -291,6 +290,9 @@
         removeRunDependency('tumblewick-lock');
       });
     }],
+    // Placed only once every run dependency is met: the game's own files (the word list) arrive
+    // with the data package, whose download may end after the player's storage has been read.
+    onRuntimeInitialized: () => placeTestFiles(),
     print: (text) => console.log(text),
     printErr: (text) => console.error(text),
   };
