@@ -1,5 +1,7 @@
 // platform/web/serve.js: serves a folder on 127.0.0.1 for playing the game in a browser.
-// node serve.js FOLDER PORT
+// node serve.js FOLDER PORT [SLOW_MS]
+// SLOW_MS holds the game's data package back that long, as a slow network would: the page must
+// not depend on it arriving before the player's storage has been read.
 'use strict';
 const http = require('http');
 const fs = require('fs');
@@ -7,6 +9,7 @@ const path = require('path');
 
 const root = path.resolve(process.argv[2] || '.');
 const port = Number(process.argv[3] || 8000);
+const slow = Number(process.argv[4] || 0);
 const types = {
   '.html': 'text/html; charset=utf-8', '.js': 'text/javascript; charset=utf-8', '.wasm': 'application/wasm',
   '.data': 'application/octet-stream', '.wav': 'audio/wav', '.txt': 'text/plain; charset=windows-1252',
@@ -21,7 +24,7 @@ const server = http.createServer((request, response) => {
   fs.readFile(file, (error, bytes) => {
     if (error) { response.writeHead(404, { 'Content-Type': 'text/plain' }).end('Not found'); return; }
     response.writeHead(200, { 'Content-Type': types[path.extname(file)] || 'application/octet-stream', 'Cache-Control': 'no-cache' });
-    response.end(bytes);
+    setTimeout(() => response.end(bytes), file.endsWith('.data') ? slow : 0);
   });
 });
 server.on('error', (error) => { console.error(`Cannot serve on port ${port}: ${error.message}`); process.exit(1); });

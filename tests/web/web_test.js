@@ -269,7 +269,9 @@ async function chromiumOnly(eng, url, server) {
   // The site is served from a copy, which the check of a new version changes.
   served = fs.mkdtempSync(path.join(require('os').tmpdir(), 'tw-site-'));
   fs.cpSync(site, served, { recursive: true });
-  const server = spawn(process.execPath, [path.join(__dirname, '../../platform/web/serve.js'), served, '0'],
+  // The word list's package comes late, as on a slow network, so that files a script places are
+  // checked to win over it whatever the order.
+  const server = spawn(process.execPath, [path.join(__dirname, '../../platform/web/serve.js'), served, '0', '300'],
     { stdio: ['ignore', 'pipe', 'inherit'] });
   const url = await new Promise((resolve, reject) => {
     server.stdout.on('data', (d) => { const m = /(http:\/\/\S+)/.exec(String(d)); if (m) resolve(m[1]); });
