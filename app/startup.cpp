@@ -55,16 +55,15 @@ void Form1::Form_Load() {
             voiceError = e.what();
             sapivoice = std::make_unique<SilentVoice>();
         }
-        log.open();
+        // A second copy touches no file, not even the start-up log: they are the running copy's.
         if (platform.anotherInstanceRunning()) {
-            log.line("Previous instance");
-            log.close();
             // The events run, but no key acts on a game that is not this copy's.
             ignorekeys = 1;
             platform.doEvents();
             platform.messageBox("This game is already running.", "Tumblewick");
             platform.endProcess();
         }
+        log.open();
         // Only the one running copy may tidy its folder: saves that died left temporary files.
         files::removeStaleTemporaries(platform.playerFolder());
         ignorekeys = 0;

@@ -31,6 +31,13 @@ constexpr double kUnsavedSettingsWait = 4.0;
 // (it starts with a dot), offered and loaded as kAutosaveName.
 constexpr const char* kAutosaveFile = ".autosave";
 constexpr const char* kAutosaveName = "your last game";
+// The game with progress that a new game or a load took the automatic save's place from.
+constexpr const char* kEarlierFile = ".autosave-previous";
+constexpr const char* kEarlierName = "your previous game";
+// Added to what is said when a new game or a load moved a game with progress aside.
+constexpr const char* kEarlierKept = "  Your last game is kept as your previous game.";
+// Seconds "Exit the game" waits so that the sentence on the kept game is heard.
+constexpr double kKeptWait = 2.0;
 // How many things said the history keys can go back through.
 constexpr std::size_t kHistorySize = 50;
 
@@ -67,6 +74,10 @@ struct GameState {
     std::vector<std::string> List1;  // candidate words
     std::vector<std::string> List2;  // word pool
 };
+
+// True when a player would not want to lose the game: a task done, a word changed, or an item
+// moved from where a new house puts it.
+bool hasprogress(const GameState& game);
 
 // The window timer used by hold: it tells the platform whenever it changes.
 class HolderTimer {
@@ -156,9 +167,13 @@ public:
     std::string savedgamestext() const;
     // Reads progress.ini; a missing file is no failure, and the defaults stay.
     Outcome readprogress();
-    // Keeps the game in progress, if there is one, in the automatic save; quietly, since it runs
-    // on the way out too. Before anything replaces or ends the game, and after every task.
-    void autosave();
+    // Keeps the game in progress, if there is one, in the automatic save, before anything
+    // replaces or ends the game and after every task. A failure is told once (queued behind what
+    // is being said) and the old automatic save stays.
+    enum class Autosaved { nothing, written, earlierkept };
+    Autosaved autosave();
+    // Says tempm as sayit does, but after what the voice is saying instead of over it.
+    void sayafter(const std::string& tempm);
     void setwindowtitle(const std::string& text);
     // "Tumblewick (v0.6b), by Dorvel", or without the author.
     std::string titletext(bool withAuthor) const;
@@ -166,6 +181,11 @@ public:
     Platform& platform;
 
 private:
+    // The automatic save holds a game other than this one (from an earlier start, or the game a
+    // new game or a load replaced): it is moved aside before this game is first written.
+    bool lastisother_ = true;
+    bool autosavetold_ = false;
+    bool queuenext_ = false;
     // Completion-flow guard: keys pressed during its waits are held back and run afterwards.
     int flowdepth_ = 0;
     std::deque<std::pair<int, int>> heldkeys_;

@@ -1,5 +1,6 @@
 // game/newgame.cpp: a fresh game: the house, the items in their starting places, the word pool.
 #include <initializer_list>
+#include <iterator>
 
 #include "game/form1.h"
 #include "game/text.h"
@@ -90,6 +91,15 @@ const ItemRow kItems[] = {
 
 }  // namespace
 
+bool hasprogress(const GameState& game) {
+    if (game.questsdone > 0 || game.swapcount > 0) return true;
+    // A house of its own (a save made elsewhere) or an item moved from its starting place.
+    if (game.itemcount != static_cast<int>(std::size(kItems))) return true;
+    for (int i = 1; i <= game.itemcount; ++i)
+        if (game.itemroom[i] != kItems[i - 1].room || game.itemspot[i] != kItems[i - 1].spot) return true;
+    return false;
+}
+
 void Form1::newgame() {
     curroom = rnd.draw(10);
     curspot = 0;
@@ -111,7 +121,7 @@ void Form1::newgame() {
     wordsok = words.has_value();
     if (words)
         for (const std::string& word : *words)
-            if (word.size() <= kMaxWordBytes) List2.push_back(word);
+            if (characters(word) <= kMaxWordLength) List2.push_back(word);
 
     itemcount = 0;
     for (const ItemRow& row : kItems) {

@@ -172,6 +172,12 @@ std::vector<std::string> splitLines(std::string_view bytes) {
     return lines;
 }
 
+std::size_t characters(std::string_view utf8) {
+    std::size_t n = 0;
+    for (unsigned char c : utf8) n += (c & 0xC0) != 0x80;
+    return n;
+}
+
 std::string joinLines(const std::vector<std::string>& lines) {
     std::string out;
     for (const auto& line : lines) {

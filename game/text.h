@@ -38,10 +38,14 @@ std::string joinLines(const std::vector<std::string>& lines);
 // Bounds on what the game reads, so that no file, however large, costs much memory or time.
 constexpr std::size_t kMaxWordListBytes = 1024 * 1024;
 constexpr std::size_t kMaxWordListLines = 100000;
-// A longer line of the word list is no word or phrase, and is left out of the pool.
-constexpr std::size_t kMaxWordBytes = 256;
+// A line of the word list with more characters is no word or phrase, and is left out of the
+// pool: counted as characters, so the bound is the same whichever encoding the list is in.
+constexpr std::size_t kMaxWordLength = 256;
+// The characters of UTF-8 text.
+std::size_t characters(std::string_view utf8);
 // A save holds the house, the word pool, and its words again as candidates (at most the pool
-// again) and as pairs (999 pairs of two words of at most kMaxWordBytes): under 3 MB whatever the
+// again) and as pairs (999 pairs of two words of at most kMaxWordLength characters,
+// one byte each in the file): under 3 MB whatever the
 // game has been given, so whatever it saves it can load.
 constexpr std::size_t kMaxSaveBytes = 4 * 1024 * 1024;
 constexpr std::size_t kMaxSaveLines = 250000;

@@ -169,11 +169,14 @@ void Form1::pagemenukeys(int& KeyCode, const std::string* pages, int pagecount, 
 }
 
 void Form1::playgame() {
+    // The game in progress is kept, then moved aside when the new one takes its place.
     autosave();
+    lastisother_ = true;
     menu = 0;
     menupos = 0;
-    sayit("You have arrived at Dorvel's house.  Press Q, to hear your first task.");
     newgame();
+    sayit("You have arrived at Dorvel's house.  Press Q, to hear your first task." +
+          std::string(autosave() == Autosaved::earlierkept ? kEarlierKept : ""));
     if (!wordsok) {
         sayit(
             "The word list, words.txt, could not be read, so Dorvel's words will not change in this game.  "
@@ -182,7 +185,11 @@ void Form1::playgame() {
 }
 
 void Form1::exitgame() {
-    autosave();
+    // Heard before the end, so the player knows the game waits in the load list.
+    if (autosave() != Autosaved::nothing && hasprogress(*this)) {
+        sayit("Your game is kept as your last game.");
+        hold(kKeptWait);
+    }
     const Outcome saved = saveprogress();
     if (!saved.ok) {
         // The player would otherwise believe the new settings kept; the wait lets it be heard.

@@ -1,4 +1,5 @@
 // input/playkeys.cpp: rooms, spots, items, the exchange, the jump key and a task's completion.
+#include <optional>
 #include <string_view>
 
 #include "game/form1.h"
@@ -99,15 +100,28 @@ void Form1::enterkey() {
 
 void Form1::taskcompleted() {
     ++flowdepth_;
-    hold(1);
-    platform.playSound(shippedpath("sounds/award.wav"));
+    // An end that comes during the waits (a signal, the end of input, the window closing) lets the
+    // completion run on without them, so what is kept is whole: the count, the next task, the word
+    // change and its announcement. The end then goes on.
+    std::optional<ProcessEnded> ended;
+    const auto wait = [this, &ended](double seconds) {
+        if (ended) return;
+        try {
+            hold(seconds);
+        } catch (const ProcessEnded& end) {
+            ended = end;
+        }
+    };
+    wait(1);
+    if (!ended) platform.playSound(shippedpath("sounds/award.wav"));
     ++questsdone;
     if (questsdone > besttasks.value_or(0)) besttasks = questsdone;
     if (questsdone < kTasksToWin) setquest();
-    hold(2);
+    wait(2);
     if (questsdone < kTasksToWin) swapmore();
     if (questsdone >= kTasksToWin) youwin();
     autosave();
+    if (ended) throw *ended;
     // On the game's own voice the announcement is heard whole before the keys pressed during the
     // waits speak; a key pressed while it plays ends the wait, as every key cuts speech short.
     if (speechmode == 0 && !heldkeys_.empty() && sapivoice) {

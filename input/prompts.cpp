@@ -13,9 +13,9 @@ namespace tw {
 namespace {
 
 // The game's own files and folders, which a saved game must never replace.
-constexpr std::array<const char*, 13> kReserved = {
+constexpr std::array<const char*, 14> kReserved = {
     "words.txt", "progress.ini",  "lasttask.txt", "debuglog.txt",   "myversion.txt", "sounds",      "tumblewick",
-    "award.wav", "installed.txt", "readme.txt",   "tumblewick.exe", "uninstall.exe", kAutosaveName,
+    "award.wav", "installed.txt", "readme.txt",   "tumblewick.exe", "uninstall.exe", kAutosaveName, kEarlierName,
 };
 
 // Names Windows keeps for devices, whatever follows them after a dot; it counts the superscript
@@ -28,13 +28,20 @@ constexpr std::array<const char*, 28> kDevices = {
 
 // Well-formed UTF-8: a byte the terminal passed on that is no character has no file name that
 // every system would show alike.
+// The shortest form only, no surrogate halves, nothing past U+10FFFF.
 bool validutf8(std::string_view s) {
     for (std::size_t i = 0; i < s.size();) {
         const auto b = static_cast<unsigned char>(s[i]);
         const std::size_t n = b < 0x80 ? 1 : (b >> 5) == 6 ? 2 : (b >> 4) == 14 ? 3 : (b >> 3) == 30 ? 4 : 0;
-        if (n == 0 || i + n > s.size() || (n == 2 && b < 0xC2)) return false;
-        for (std::size_t k = 1; k < n; ++k)
-            if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
+        if (n == 0 || i + n > s.size()) return false;
+        char32_t c = n == 1 ? b : b & (0x7F >> n);
+        for (std::size_t k = 1; k < n; ++k) {
+            const auto next = static_cast<unsigned char>(s[i + k]);
+            if ((next & 0xC0) != 0x80) return false;
+            c = (c << 6) | (next & 0x3F);
+        }
+        constexpr char32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
+        if (c < kLeast[n] || (c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF) return false;
         i += n;
     }
     return true;
@@ -107,9 +114,13 @@ std::vector<std::string> Form1::savedgames() const {
     // In the order a player expects a list of names: letter case does not count.
     std::stable_sort(found.begin(), found.end(),
                      [](const std::string& a, const std::string& b) { return ucase(a) < ucase(b); });
-    // The automatic save first, under the name it is loaded by.
-    auto last = std::make_unique<GameState>();
-    if (readSaveFile(folder + "/" + kAutosaveFile, *last).ok) found.insert(found.begin(), kAutosaveName);
+    // The automatic saves first, under the names they are loaded by.
+    const auto playable = [&folder](const char* file) {
+        auto scratch = std::make_unique<GameState>();
+        return readSaveFile(folder + "/" + file, *scratch).ok;
+    };
+    if (playable(kEarlierFile)) found.insert(found.begin(), kEarlierName);
+    if (playable(kAutosaveFile)) found.insert(found.begin(), kAutosaveName);
     return found;
 }
 
@@ -160,24 +171,29 @@ void Form1::loadprompt() {
         sayit("Load canceled.");
         return;
     }
-    const bool last = samenocase(name, kAutosaveName);
-    if (const char* why = last ? "" : refusal(name); *why) {
+    const bool last = samenocase(name, kAutosaveName), earlier = samenocase(name, kEarlierName);
+    if (const char* why = last || earlier ? "" : refusal(name); *why) {
         sayit(why);
         return;
     }
-    const std::string file = last ? kAutosaveFile : sameSave(platform.playerFolder(), name);
+    const std::string file = last      ? kAutosaveFile
+                             : earlier ? kEarlierFile
+                                       : sameSave(platform.playerFolder(), name);
     if (!files::isFile(programpath(file))) {
         sayit("That file cannot be found within the game's directory.");
         return;
     }
-    // The game in progress is kept before another replaces it.
+    // The game in progress is kept before another replaces it; the automatic save then holds the
+    // loaded game, and the one it held, if it had progress, moves aside.
     if (!last) autosave();
     const Outcome result = loadgame(file);
     if (!result.ok) {
         sayit("That file could not be loaded: " + result.why + ".  Nothing has changed.");
         return;
     }
-    sayit("Game loaded.  Press escape to enter to the game.");
+    lastisother_ = !last;
+    sayit("Game loaded.  Press escape to enter to the game." +
+          std::string(!last && autosave() == Autosaved::earlierkept ? kEarlierKept : ""));
 }
 
 }  // namespace tw

@@ -6,7 +6,14 @@ namespace tw {
 
 void Form1::setwindowtitle(const std::string& text) { platform.setTitle(text); }
 
+void Form1::sayafter(const std::string& tempm) {
+    queuenext_ = true;
+    sayit(tempm);
+}
+
 void Form1::sayit(const std::string& tempm) {
+    const int flags = queuenext_ ? kSpeakAsync : kSpeakAsyncPurge;
+    queuenext_ = false;
     if (!tempm.empty() && !replaying_) {
         if (history_.size() == kHistorySize) history_.pop_front();
         history_.push_back(tempm);
@@ -16,7 +23,7 @@ void Form1::sayit(const std::string& tempm) {
     // A speech call that fails at run time is dropped: the game neither ends nor blocks.
     if (speechmode == 0) {
         try {
-            if (sapivoice) sapivoice->speak(tempm, kSpeakAsyncPurge);
+            if (sapivoice) sapivoice->speak(tempm, flags);
         } catch (const std::exception&) {}
     }
     if (speechmode == 1 || speechmode == 2) {
@@ -43,7 +50,7 @@ void Form1::sayit(const std::string& tempm) {
             if (jawsobj) {
                 jawsobj->SayString(tempm, false);
             } else if (sapivoice) {
-                sapivoice->speak(tempm, kSpeakAsyncPurge);
+                sapivoice->speak(tempm, flags);
             }
         } catch (const std::exception&) {}
     }

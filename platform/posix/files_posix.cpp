@@ -103,7 +103,8 @@ Outcome readStart(const std::string& path, std::string& bytes, std::size_t count
 }
 
 Outcome readAll(const std::string& path, std::string& bytes, std::size_t maxBytes) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Opened without waiting: a FIFO or a device planted at the name is refused, not waited on.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return Outcome::failed(reason());
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
