@@ -176,9 +176,7 @@ void Form1::loadprompt() {
         sayit(why);
         return;
     }
-    const std::string file = last      ? kAutosaveFile
-                             : earlier ? kEarlierFile
-                                       : sameSave(platform.playerFolder(), name);
+    const std::string file = last ? kAutosaveFile : earlier ? kEarlierFile : sameSave(platform.playerFolder(), name);
     if (!files::isFile(programpath(file))) {
         sayit("That file cannot be found within the game's directory.");
         return;

@@ -2,6 +2,7 @@
 // ended it in silence, each answered now.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -60,6 +61,28 @@ TEST(Faults, SettingsThatCannotBeKeptAreToldBeforeTheEnd) {
     EXPECT_EQ(run.out.find("say: ", at + 1), std::string::npos);  // the last word before the end
     // No temporary file left behind.
     EXPECT_EQ(driver::entries(dirs.home), (std::set<std::string>{"progress.ini"}));
+}
+
+// Nothing planted at the automatic save's name hangs the game or passes in silence: a FIFO is
+// refused without waiting, and an automatic save that cannot be written is told once.
+TEST(Faults, AutomaticSavesThatCannotBeHadAreToldAndNeverWaitedOn) {
+    DriverDirs dirs;
+    copyWords(dirs);
+    ASSERT_EQ(mkfifo(dirs.homeFile(".autosave").c_str(), 0644), 0);
+    const std::string load = "key 40\nkey 40\nkey 40\nkey 13\ntype\n";
+    DriverRun run = runDriver(dirs, load);
+    EXPECT_EQ(run.status, 0);
+    EXPECT_NE(run.out.find("say: There are no saved games yet.\n"), std::string::npos) << run.out;
+
+    fs::remove(dirs.homeFile(".autosave"));
+    fs::create_directory(dirs.homeFile(".autosave"));
+    // Three automatic saves (the new game, a task-less move, the exit) fail; the first is told.
+    run = runDriver(dirs, kPlay + "key 27\nkey 38\nkey 13\n");
+    const std::string told = "say: Your game could not be kept automatically: is a directory.\n";
+    const auto at = run.out.find(told);
+    ASSERT_NE(at, std::string::npos) << run.out;
+    EXPECT_EQ(run.out.find(told, at + 1), std::string::npos) << run.out;
+    EXPECT_EQ(run.out.find("kept as your last game"), std::string::npos) << run.out;
 }
 
 TEST(Faults, AStartThatCannotWriteItsLogSaysWhyAndFails) {
