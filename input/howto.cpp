@@ -48,10 +48,10 @@ const std::array<std::string, 13> howtopages = {
     "are standing, C to hear the item you are holding, V to hear the last word changes, and B "
     "to hear how many tasks you have completed.",
 
-    "I don't have the slightest idea how far a person can get in this game.  Save your game from "
-    "the main menu before you stop, and load it there when you come back: Exit the game keeps "
-    "your speech settings, but not the game.  Good luck, keep your wits about you, and try not "
-    "to go insane yourself!",
+    "I don't have the slightest idea how far a person can get in this game.  Your game is kept "
+    "for you as your last game, however you stop, and a game that a new one replaces is kept as "
+    "your previous game: Load game brings either back.  Good luck, keep your wits about you, and "
+    "try not to go insane yourself!",
 };
 
 }  // namespace tw

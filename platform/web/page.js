@@ -77,7 +77,10 @@
 
   // ---- Storage: the player's folder in IndexedDB, written through after every change. ----
   // The file system's changes to the browser's storage; a storage that throws is an error too.
+  // A tab refused as a second copy writes nothing back, ever: its view of the files is the one it
+  // read at its start, and writing it would take away what the running tab stored since.
   function syncStorage(done) {
+    if (Module.twSecondCopy !== false) { done(null); return; }
     try { FS.syncfs(false, done); } catch (error) { done(error); }
   }
   let syncAgain = false;

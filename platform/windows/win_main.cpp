@@ -32,7 +32,10 @@ int runWindows(const WindowsOptions& options) {
             form.Form_Load();
             platform.show();
             form.Form_Activate();
-            return platform.run();
+            const int status = platform.run();
+            // The window was closed: the game in progress is kept, as on every other end.
+            form.autosave();
+            return status;
         } catch (const ProcessEnded& end) {
             return end.status;
         }

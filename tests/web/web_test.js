@@ -202,15 +202,33 @@ async function chromiumOnly(eng, url, server) {
   await page.keyboard.press('Tab');
   await idle(s);
   check(await s.run("document.activeElement.id === 'game'"), 'Tab moved the focus out of the game');
-  // A second tab: told, and it ends; the first plays on.
+  // A second tab: told, and it ends; the first plays on, and what it saves meanwhile stays stored.
   const second = await page.browserContext().newPage();
   await second.goto(`${url}?seed=3`);
   await second.evaluate(() => window.tumblewickIdle());
   const prompt = await second.$eval('#dialog', (d) => (d.hidden ? '' : d.querySelector('#dialog-prompt').textContent));
   check(prompt === 'This game is already running.', `the second tab showed ${JSON.stringify(prompt)}`);
+  for (const key of ['ArrowDown', 'ArrowDown', 'Enter', 'Escape', 'ArrowDown', 'ArrowDown', 'ArrowDown', 'Enter']) {
+    await page.keyboard.press(key);
+    await idle(s);
+  }
+  await page.keyboard.type('second');
+  await page.keyboard.press('Enter');
+  await idle(s);
   await second.keyboard.press('Enter');
+  await second.evaluate(() => window.tumblewickIdle());
   check(await second.$eval('#ended', (e) => !e.hidden), 'the second tab did not end');
   await second.close();
+  const stored = await s.run(`new Promise((resolve, reject) => {
+    const open = indexedDB.open('/player');
+    open.onerror = () => reject(open.error);
+    open.onsuccess = () => {
+      const keys = open.result.transaction(['FILE_DATA']).objectStore('FILE_DATA').getAllKeys();
+      keys.onsuccess = () => { open.result.close(); resolve(keys.result.map(String)); };
+    };
+  })`);
+  check(stored.includes('/player/second') && stored.includes('/player/.autosave'),
+    `after the second tab ended the storage held ${JSON.stringify(stored)}`);
   // The browser offers to install the site: its manifest and worker leave nothing in the way.
   const cdp = await page.createCDPSession();
   // (The test's own browser context is a private one, which Chromium names among the errors.)
