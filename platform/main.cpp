@@ -9,6 +9,10 @@
 #include "platform/folders.h"
 #include "platform/headless/headless_main.h"
 #if TW_HAVE_LINUX
+#include <fcntl.h>
+
+#include <cerrno>
+
 #include "platform/linux/instance_lock.h"
 #include "platform/terminal/terminal_main.h"
 #endif
@@ -34,6 +38,14 @@ std::string executableFolder(const char* argv0) {
 }  // namespace
 
 int main(int argc, char** argv) {
+#if TW_HAVE_LINUX
+    // Standard input, output and error closed at start would be taken by the game's own files
+    // and pipes: a closed input would then never end. They are held by /dev/null instead, so a
+    // closed input is the end of input.
+    for (int fd = 0; fd <= 2; ++fd)
+        if (fcntl(fd, F_GETFD) == -1 && errno == EBADF && open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY) != fd)
+            return 1;
+#endif
 #if TW_HAVE_WINDOWS
     tw::useParentConsole();
 #endif

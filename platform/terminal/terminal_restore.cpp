@@ -3,6 +3,7 @@
 #include "platform/terminal/terminal_restore.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -17,9 +18,14 @@ bool g_signalsTaken = false;
 // Set by the handler of a signal that asks the game to end; the self-pipe wakes a waiting poll,
 // whichever thread the signal reached.
 volatile std::sig_atomic_t g_endingSignal = 0;
+// Set first thing by the handlers that end the game: from then on output is never waited on long.
+volatile std::sig_atomic_t g_leaving = 0;
 int g_wakePipe[2] = {-1, -1};
 
 constexpr int kEndSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGQUIT};
+constexpr int kWriteStepMs = 100;
+constexpr int kEndingWriteWaitMs = 300;
+constexpr std::size_t kWriteChunk = 512;
 // These end the game the orderly way: the voice finishes, threads are joined, then the signal
 // is raised again. The others (and crashes) end it at once, once the terminal is restored.
 constexpr int kOrderlySignals[] = {SIGINT, SIGTERM, SIGHUP};
@@ -35,8 +41,22 @@ struct sigaction g_oldActions[NSIG];
 }  // namespace
 
 void writeRaw(int fd, const char* data, std::size_t len) {
+    // Output never keeps the game from an end it was asked for: a reader that stopped reading
+    // (a full pipe, a stopped terminal) is waited on only in short steps while the game plays,
+    // and once an end is asked for, at most once and briefly, and then dropped.
+    static volatile std::sig_atomic_t stuck = 0;
     while (len > 0) {
-        ssize_t n = ::write(fd, data, len);
+        if (stuck) return;
+        pollfd ready{fd, POLLOUT, 0};
+        const bool ending = g_endingSignal != 0 || g_leaving != 0;
+        const int polled = ::poll(&ready, 1, ending ? kEndingWriteWaitMs : kWriteStepMs);
+        if (polled < 0 && errno != EINTR) return;
+        if (polled <= 0) {
+            if (ending && polled == 0) stuck = 1;
+            continue;
+        }
+        // What poll promises room for: a pipe takes this much at once without blocking.
+        ssize_t n = ::write(fd, data, len < kWriteChunk ? len : kWriteChunk);
         if (n < 0) {
             if (errno == EINTR) continue;
             return;  // a closed terminal: nothing more can be shown
@@ -62,6 +82,7 @@ void restoreState(TermState& s, bool ending) {
 
 void onEndingSignal(int sig) {
     int savedErrno = errno;
+    g_leaving = 1;
     restoreState(g_term, true);
     if (orderly(sig) && g_endingSignal == 0) {
         // SA_RESETHAND put the default action back, so a second one ends the process at once.
