@@ -42,6 +42,9 @@ Outcome replace(const std::string& path, std::string_view bytes);
 // Removes what is at path (a link too, never what it points to) and creates a new file there.
 Outcome writeFresh(const std::string& path, std::string_view bytes);
 
+// Removes the file (or link, or empty folder) at path; a missing one is no failure.
+Outcome remove(const std::string& path);
+
 // The names of the plain files in folder, sorted; empty when it cannot be read.
 std::vector<std::string> fileNames(const std::string& folder);
 // Creates folder and every missing folder above it.

@@ -8,6 +8,7 @@
 #include "platform/files.h"
 #include "platform/folders.h"
 #include "platform/headless/headless_main.h"
+#include "platform/headless/key_script.h"
 #if TW_HAVE_LINUX
 #include <fcntl.h>
 
@@ -67,6 +68,12 @@ int main(int argc, char** argv) {
     app.add_flag("--no-voice", noVoice, "Headless: the game's own voice cannot be made");
     app.add_option("--speech-wav", speechWav, "Write the voice's speech to this WAV file instead of a sound device");
     app.add_flag("--no-echo", noEcho, "Do not print what the voice or the screen reader speaks");
+    std::string script;
+    bool update = false;
+    app.add_option("--script", script,
+                   "Headless: play this key script in a folder of its own under the current folder, and tell "
+                   "every line heard or file left that differs from the script's; the status is 1 if any does");
+    app.add_flag("--update", update, "With --script: write what was heard into the script instead");
     CLI11_PARSE(app, argc, argv);
 
     if (home.empty()) home = tw::programFolderFor("", executableFolder(argv[0]));
@@ -111,7 +118,17 @@ int main(int argc, char** argv) {
         options.instanceCheck = [](const std::string& folder) { return tw::windowsInstanceRunning(folder); };
         tw::binaryStdout();
 #endif
-        return tw::runHeadless(options, std::cin, std::cout);
+        if (!script.empty()) {
+#if !TW_HAVE_WINDOWS
+            script = std::filesystem::absolute(script, ec).string();
+#endif
+            // The folder is named after the script, so that scripts may play side by side, and is
+            // not ASCII, as a player's may not be.
+            std::string name = script.substr(script.find_last_of("/\\") + 1);
+            name = name.substr(0, name.rfind('.'));
+            return tw::playKeyScript(script, "tw-script-" + name + "/Zo\u00EB win", options, update, std::cerr);
+        }
+        return tw::runHeadless(options, std::cin, std::cout, std::cerr);
     }
 #if TW_HAVE_WINDOWS
     tw::WindowsOptions options;

@@ -12,7 +12,7 @@ bash tests/install_test.sh --deb "$deb"
 if [ "${TW_INSTALL_PACKAGE:-1}" = 1 ] && [ "$(id -u)" = 0 ] && ! dpkg-query -W tumblewick >/dev/null 2>&1; then
   dpkg -i "$deb" >/dev/null
   home="$(mktemp -d)"
-  out="$(cd "$home" && printf 'key 40\nkey 40\nkey 13\nkey 27\nkey 40\nkey 40\nkey 40\nkey 13\ntype installed\n' |
+  out="$(cd "$home" && printf 'key Down Down Enter Escape Down Down Down Enter\ntype installed\n' |
     HOME="$home" XDG_DATA_HOME= tumblewick --headless --seed 3)"
   dpkg -r tumblewick >/dev/null
   grep -qxF "say: Game saved as installed.  Press escape to return to the game." <<<"$out" ||

@@ -28,7 +28,7 @@ using DriverRun = DriverDirs::Ended;
 DriverRun runDriver(const DriverDirs& dirs, const std::string& input) { return dirs.launch(input, "--seed 1"); }
 
 // From the main menu: "Play the game".
-const std::string kPlay = "key 40\nkey 40\nkey 13\n";
+const std::string kPlay = "key Down Down Enter\n";
 
 void copyWords(const DriverDirs& dirs) { fs::copy_file(TW_GAME_DIR "/words.txt", dirs.homeFile("words.txt")); }
 
@@ -52,7 +52,7 @@ TEST(Faults, ChoosingATaskEndsEvenWhereNoneExists) {
 TEST(Faults, SettingsThatCannotBeKeptAreToldBeforeTheEnd) {
     DriverDirs dirs;
     fs::create_directory(dirs.homeFile("progress.ini"));  // nothing can be renamed over a folder
-    const DriverRun run = runDriver(dirs, "key 38\nkey 13\n");
+    const DriverRun run = runDriver(dirs, "key Up Enter\n");
     EXPECT_EQ(run.status, 0);
     const std::string told =
         "say: Your speech settings and record could not be saved in progress.ini: is a directory.\n";
@@ -69,7 +69,7 @@ TEST(Faults, AutomaticSavesThatCannotBeHadAreToldAndNeverWaitedOn) {
     DriverDirs dirs;
     copyWords(dirs);
     ASSERT_EQ(mkfifo(dirs.homeFile(".autosave").c_str(), 0644), 0);
-    const std::string load = "key 40\nkey 40\nkey 40\nkey 13\ntype\n";
+    const std::string load = "key Down Down Down Enter\ntype\n";
     DriverRun run = runDriver(dirs, load);
     EXPECT_EQ(run.status, 0);
     EXPECT_NE(run.out.find("say: There are no saved games yet.\n"), std::string::npos) << run.out;
@@ -77,7 +77,7 @@ TEST(Faults, AutomaticSavesThatCannotBeHadAreToldAndNeverWaitedOn) {
     fs::remove(dirs.homeFile(".autosave"));
     fs::create_directory(dirs.homeFile(".autosave"));
     // Three automatic saves (the new game, a task-less move, the exit) fail; the first is told.
-    run = runDriver(dirs, kPlay + "key 27\nkey 38\nkey 13\n");
+    run = runDriver(dirs, kPlay + "key Escape Up Enter\n");
     const std::string told = "say: Your game could not be kept automatically: is a directory.\n";
     const auto at = run.out.find(told);
     ASSERT_NE(at, std::string::npos) << run.out;
@@ -88,7 +88,7 @@ TEST(Faults, AutomaticSavesThatCannotBeHadAreToldAndNeverWaitedOn) {
 TEST(Faults, AStartThatCannotWriteItsLogSaysWhyAndFails) {
     DriverDirs dirs;
     fs::create_directory(dirs.run + "/debuglog.txt");
-    const DriverRun run = runDriver(dirs, "key 13\n");
+    const DriverRun run = runDriver(dirs, "key Enter\n");
     const std::string why =
         "Tumblewick cannot start: debuglog.txt cannot be written in the current folder: Is a directory.";
     EXPECT_EQ(run.status, 1);
@@ -106,7 +106,7 @@ TEST(Faults, PlantedLinksAreReplacedNeverWrittenThrough) {
         fs::create_symlink(outside, link);
     fs::remove(dirs.homeFile("progress.ini"));
     fs::create_symlink(dirs.root.file("nothing-here"), dirs.homeFile("progress.ini"));
-    const DriverRun run = runDriver(dirs, kPlay + "key 81\nkey 27\nkey 38\nkey 13\n");
+    const DriverRun run = runDriver(dirs, kPlay + "key Q Escape Up Enter\n");
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(readBytes(outside), "keep me");
     EXPECT_FALSE(fs::exists(dirs.root.file("nothing-here")));
@@ -133,7 +133,7 @@ TEST(Faults, LeftoversOfDeadSavesGoLiveOnesStayAndLongNamesWork) {
     for (const std::string& name : {dead, live, std::string(".tumblewick-x.tmp")})
         writeBytes(dirs.homeFile(name), "part");
     const std::string longName(255, 'n');
-    const DriverRun run = runDriver(dirs, kPlay + "key 27\nkey 40\nkey 40\nkey 40\nkey 13\ntype " + longName + "\n");
+    const DriverRun run = runDriver(dirs, kPlay + "key Escape Down Down Down Enter\ntype " + longName + "\n");
     EXPECT_NE(run.out.find("say: Game saved as " + longName + ".  Press escape to return to the game.\n"),
               std::string::npos)
         << run.out;

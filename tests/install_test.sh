@@ -56,7 +56,7 @@ play_installed() {
   out="$(cat "$work/out")"
   for said in "say: Tumblewick, rough beta version 0.6b, by Dorvel.  Main menu." \
     "say: Game saved as first try.  Press escape to return to the game." \
-    "say: Saved games: first try." "say: Game loaded.  Press escape to enter to the game."; do
+    "say: Saved games: your last game, first try." "say: Game loaded.  Press escape to enter to the game."; do
     grep -qxF "$said" <<<"$out" || fail "the installed game ($mode) did not say: $said"$'\n'"$out"
   done
   [ "$(tree "$prefix")" = "$before" ] || fail "the installed tree changed ($mode)"

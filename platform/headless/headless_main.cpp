@@ -28,24 +28,21 @@ bool nextCommand(std::istream& in, std::string& line) {
     return false;
 }
 
-// The keys of a "key" or "held" command after its word (and the milliseconds of "held"): either
-// a code and a shift state in numbers, or key names ("Down", "Ctrl+Grave", "1WA").
+// The keys of a "key" or "held" command after its word (and the milliseconds of "held"): key names
+// only ("Down", "Ctrl+Grave", "1WA", "9"); a code in numbers is the "code" command's.
 std::optional<std::vector<KeyPress>> commandKeys(std::istringstream& words) {
     std::string rest;
     std::getline(words >> std::ws, rest);
-    // Numbers: a code of two digits or more ("key 40"), or a code and a shift state ("key 9 0");
-    // "key 1", "key 1 2 3" and "key 1WA" are key names.
-    std::istringstream numbers(rest);
-    std::string first, second, more;
-    numbers >> first >> second >> more;
-    const auto digits = [](const std::string& w) {
-        return !w.empty() && w.size() <= 9 && w.find_first_not_of("0123456789") == w.npos;
-    };
-    if (digits(first) && (second.empty() ? first.size() >= 2 : digits(second)) && more.empty()) {
-        const int code = std::stoi(first), shift = second.empty() ? 0 : std::stoi(second);
-        return std::vector<KeyPress>{{code, shift}};
-    }
     return keyNames(rest);
+}
+
+// "code N [SHIFT]": one key by its virtual-key code and shift state, in numbers.
+std::optional<std::vector<KeyPress>> commandCode(std::istringstream& words) {
+    int code = 0, shift = 0;
+    std::string more;
+    if (!(words >> code) || code <= 0 || code > 255) return std::nullopt;
+    if (words >> shift ? shift < 0 || shift > 7 || (words >> more) : !words.eof()) return std::nullopt;
+    return std::vector<KeyPress>{{code, shift}};
 }
 
 // "mark TEXT" is echoed as "mark: TEXT", so that a key script can tell which command said what.
@@ -67,7 +64,7 @@ std::string typedAnswer(std::istream& in, std::ostream& out) {
 
 }  // namespace
 
-int runHeadless(const HeadlessOptions& options, std::istream& in, std::ostream& out) {
+int runHeadless(const HeadlessOptions& options, std::istream& in, std::ostream& out, std::ostream& err) {
     HeadlessPlatform platform(options.home, &out);
     platform.jawsAvailable = options.jaws;
     platform.voiceAvailable = options.voice;
@@ -90,13 +87,13 @@ int runHeadless(const HeadlessOptions& options, std::istream& in, std::ostream& 
             if (marked(line, out)) continue;
             int ms = 0;
             if (command == "held" && !(words >> ms && ms >= 0)) {
-                std::cerr << "tumblewick: held needs milliseconds and keys: " << line << '\n';
+                err << "tumblewick: held needs milliseconds and keys: " << line << '\n';
                 continue;
             }
-            if (command == "held" || command == "key") {
-                const auto keys = commandKeys(words);
+            if (command == "held" || command == "key" || command == "code") {
+                const auto keys = command == "code" ? commandCode(words) : commandKeys(words);
                 if (!keys || keys->empty()) {
-                    std::cerr << "tumblewick: no such key: " << line << '\n';
+                    err << "tumblewick: no such key: " << line << '\n';
                     continue;
                 }
                 if (command == "held") {
@@ -116,15 +113,15 @@ int runHeadless(const HeadlessOptions& options, std::istream& in, std::ostream& 
                     } while (!platform.idle());
                 }
             } else if (command != "type") {
-                std::cerr << "tumblewick: unknown command: " << line << '\n';
+                err << "tumblewick: unknown command: " << line << '\n';
             }
         }
     } catch (const ProcessEnded& end) {
         out.flush();
         return end.status;
     }
-    // End of input: the system closes the window; nothing is written. (A browser tab closed is
-    // the same, and the two are checked against each other.)
+    // The end of input ends the game as every front end ends it: the game in progress is kept.
+    form.autosave();
     out.flush();
     return 0;
 }

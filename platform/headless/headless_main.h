@@ -19,7 +19,8 @@ struct HeadlessOptions {
     std::function<bool(const std::string&)> instanceCheck;
 };
 
-// Runs a whole session: commands from in, one event line each to out. Returns the exit status.
-int runHeadless(const HeadlessOptions& options, std::istream& in, std::ostream& out);
+// Runs a whole session: commands from in, one event line each to out, refused commands to err.
+// The end of input ends the game as it ends on every front end. Returns the exit status.
+int runHeadless(const HeadlessOptions& options, std::istream& in, std::ostream& out, std::ostream& err);
 
 }  // namespace tw

@@ -230,6 +230,12 @@ bool canWriteIn(const std::string& folder) {
     return true;
 }
 
+Outcome remove(const std::string& path) {
+    if (::unlink(path.c_str()) == 0 || errno == ENOENT) return {};
+    if (errno == EISDIR && ::rmdir(path.c_str()) == 0) return {};
+    return Outcome::failed(reason());
+}
+
 Outcome enterFolder(const std::string& folder) {
     if (::chdir(folder.c_str()) != 0) return Outcome::failed(reason());
     return {};

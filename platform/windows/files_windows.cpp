@@ -221,6 +221,13 @@ bool canWriteIn(const std::string& folder) {
     return true;
 }
 
+Outcome remove(const std::string& path) {
+    const std::wstring wide = widen(path);
+    if (DeleteFileW(wide.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND) return {};
+    if (RemoveDirectoryW(wide.c_str())) return {};
+    return Outcome::failed(reason());
+}
+
 Outcome enterFolder(const std::string& folder) {
     if (!SetCurrentDirectoryW(widen(folder).c_str())) return Outcome::failed(reason());
     return {};

@@ -95,7 +95,7 @@ TEST(CrashSafety, ASaveIsSyncedBeforeItsRenameAndTheFolderAfter) {
     fs::copy_file(fs::path(TW_GAME_DIR) / "words.txt", home / "words.txt");
     {
         std::ofstream in(home / "keys");
-        in << "key 40\nkey 40\nkey 13\nkey 27\nkey 40\nkey 40\nkey 40\nkey 13\ntype slot\n";
+        in << "key Down Down Enter Escape Down Down Down Enter\ntype slot\n";
     }
     // LeakSanitizer cannot work under ptrace, so a sanitizer build leaves the leak check out here.
     const std::string command =
