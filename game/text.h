@@ -41,6 +41,8 @@ constexpr std::size_t kMaxWordListLines = 100000;
 // A line of the word list with more characters is no word or phrase, and is left out of the
 // pool: counted as characters, so the bound is the same whichever encoding the list is in.
 constexpr std::size_t kMaxWordLength = 256;
+// Well-formed UTF-8: the shortest form only, no surrogate halves, nothing past U+10FFFF.
+bool validutf8(std::string_view s);
 // The characters of UTF-8 text.
 std::size_t characters(std::string_view utf8);
 // A save holds the house, the word pool, and its words again as candidates (at most the pool

@@ -26,27 +26,6 @@ constexpr std::array<const char*, 28> kDevices = {
     "LPT8", "LPT9", "COM\u00B9", "COM\u00B2", "COM\u00B3", "LPT\u00B9", "LPT\u00B2", "LPT\u00B3",
 };
 
-// Well-formed UTF-8: a byte the terminal passed on that is no character has no file name that
-// every system would show alike.
-// The shortest form only, no surrogate halves, nothing past U+10FFFF.
-bool validutf8(std::string_view s) {
-    for (std::size_t i = 0; i < s.size();) {
-        const auto b = static_cast<unsigned char>(s[i]);
-        const std::size_t n = b < 0x80 ? 1 : (b >> 5) == 6 ? 2 : (b >> 4) == 14 ? 3 : (b >> 3) == 30 ? 4 : 0;
-        if (n == 0 || i + n > s.size()) return false;
-        char32_t c = n == 1 ? b : b & (0x7F >> n);
-        for (std::size_t k = 1; k < n; ++k) {
-            const auto next = static_cast<unsigned char>(s[i + k]);
-            if ((next & 0xC0) != 0x80) return false;
-            c = (c << 6) | (next & 0x3F);
-        }
-        constexpr char32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
-        if (c < kLeast[n] || (c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF) return false;
-        i += n;
-    }
-    return true;
-}
-
 // A name is a plain file name inside the player folder that means the same file on every system:
 // none of the marks Windows refuses, no control characters, no end in a dot or a blank (Windows
 // drops those, so "words.txt." would be words.txt), no device name, none of the game's own files

@@ -74,6 +74,10 @@ int main(int argc, char** argv) {
                    "Headless: play this key script in a folder of its own under the current folder, and tell "
                    "every line heard or file left that differs from the script's; the status is 1 if any does");
     app.add_flag("--update", update, "With --script: write what was heard into the script instead");
+    bool adapter = false;
+    app.add_flag("--adapter", adapter,
+                 "With --script: play it through a front end's adapter, which answers requests on standard input "
+                 "that the game writes to standard output");
     CLI11_PARSE(app, argc, argv);
 
     if (home.empty()) home = tw::programFolderFor("", executableFolder(argv[0]));
@@ -126,7 +130,8 @@ int main(int argc, char** argv) {
             // not ASCII, as a player's may not be.
             std::string name = script.substr(script.find_last_of("/\\") + 1);
             name = name.substr(0, name.rfind('.'));
-            return tw::playKeyScript(script, "tw-script-" + name + "/Zo\u00EB win", options, update, std::cerr);
+            return tw::playKeyScript(script, "tw-script-" + name + "/Zo\u00EB win", options, update, std::cerr,
+                                     adapter ? &std::cin : nullptr, adapter ? &std::cout : nullptr);
         }
         return tw::runHeadless(options, std::cin, std::cout, std::cerr);
     }

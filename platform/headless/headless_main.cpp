@@ -36,15 +36,6 @@ std::optional<std::vector<KeyPress>> commandKeys(std::istringstream& words) {
     return keyNames(rest);
 }
 
-// "code N [SHIFT]": one key by its virtual-key code and shift state, in numbers.
-std::optional<std::vector<KeyPress>> commandCode(std::istringstream& words) {
-    int code = 0, shift = 0;
-    std::string more;
-    if (!(words >> code) || code <= 0 || code > 255) return std::nullopt;
-    if (words >> shift ? shift < 0 || shift > 7 || (words >> more) : !words.eof()) return std::nullopt;
-    return std::vector<KeyPress>{{code, shift}};
-}
-
 // "mark TEXT" is echoed as "mark: TEXT", so that a key script can tell which command said what.
 bool marked(const std::string& line, std::ostream& out) {
     if (line.rfind("mark ", 0) != 0) return false;
@@ -91,7 +82,9 @@ int runHeadless(const HeadlessOptions& options, std::istream& in, std::ostream& 
                 continue;
             }
             if (command == "held" || command == "key" || command == "code") {
-                const auto keys = command == "code" ? commandCode(words) : commandKeys(words);
+                std::string rest;
+                const auto keys =
+                    command == "code" ? keyCode((std::getline(words >> std::ws, rest), rest)) : commandKeys(words);
                 if (!keys || keys->empty()) {
                     err << "tumblewick: no such key: " << line << '\n';
                     continue;

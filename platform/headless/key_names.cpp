@@ -61,4 +61,13 @@ std::optional<std::vector<KeyPress>> keyNames(const std::string& keys) {
     return presses;
 }
 
+std::optional<std::vector<KeyPress>> keyCode(const std::string& numbers) {
+    std::istringstream words(numbers);
+    int code = 0, shift = 0;
+    std::string more;
+    if (!(words >> code) || code <= 0 || code > 255) return std::nullopt;
+    if (words >> shift ? shift < 0 || shift > 7 || static_cast<bool>(words >> more) : !words.eof()) return std::nullopt;
+    return std::vector<KeyPress>{{code, shift}};
+}
+
 }  // namespace tw

@@ -18,5 +18,7 @@ struct KeyPress {
 // after another ("1WA" is 1, W, A). "Shift+", "Ctrl+" and "Alt+" before a key hold that modifier
 // for it ("Ctrl+Alt+Grave"). Nothing, when a word is none of these.
 std::optional<std::vector<KeyPress>> keyNames(const std::string& keys);
+// "VK [SHIFT]": one key by its virtual-key code (1 to 255) and shift mask (0 to 7), in numbers.
+std::optional<std::vector<KeyPress>> keyCode(const std::string& numbers);
 
 }  // namespace tw

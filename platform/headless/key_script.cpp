@@ -1,12 +1,15 @@
 // platform/headless/key_script.cpp: plays a key script through the headless driver and compares.
 #include "platform/headless/key_script.h"
 
+#include <algorithm>
 #include <cstdio>
-#include <fstream>
+#include <optional>
 #include <ostream>
 #include <sstream>
 
+#include "game/text.h"
 #include "platform/files.h"
+#include "platform/headless/key_names.h"
 
 namespace tw {
 
@@ -29,26 +32,25 @@ std::string fileWord(const std::string& bytes) {
     return bytes == KeyScript::kAbsent ? "absent" : bytes == KeyScript::kPresent ? "present" : quoteBytes(bytes);
 }
 
+// A line of the driver's output as a script writes it; nothing for the lines a script does not
+// hold (the title, marks). A refused command is noted.
+std::optional<std::string> heardLine(const std::string& line, bool& refused) {
+    if (startsWith(line, "tumblewick: ")) refused = true;
+    if (startsWith(line, "box: ") || startsWith(line, "input: ")) return line;
+    // The one thing that differs between systems: the sound's full path.
+    if (startsWith(line, "sound: ")) return "sound: sounds/" + line.substr(line.find_last_of("/\\") + 1);
+    if (startsWith(line, "say: ")) return line.substr(5);
+    return std::nullopt;
+}
+
 // What each command made the game say, from the driver's output; the greeting is dropped.
-void takeHeard(const std::string& out, std::vector<std::vector<std::string>>& heard, bool& faults) {
+void takeHeard(const std::string& out, std::vector<std::vector<std::string>>& heard, bool& refused) {
     std::istringstream lines(out);
-    bool greeting = heard.empty();
-    if (greeting) heard.emplace_back();
+    std::vector<std::string> greeting, *to = &greeting;
     for (std::string line; std::getline(lines, line);) {
-        if (startsWith(line, "mark: ")) {
-            if (greeting) heard.clear();
-            greeting = false;
-            heard.emplace_back();
-        }
-        for (const char* kind : {"box: ", "input: "})
-            if (startsWith(line, kind)) heard.back().push_back(line);
-        // The one thing that differs between systems: the sound's full path.
-        if (startsWith(line, "sound: "))
-            heard.back().push_back("sound: sounds/" + line.substr(line.find_last_of("/\\") + 1));
-        if (startsWith(line, "say: ")) heard.back().push_back(line.substr(5));
-        if (startsWith(line, "tumblewick: ")) faults = true;
+        if (startsWith(line, "mark: ")) to = &heard.emplace_back();
+        if (const auto said = heardLine(line, refused)) to->push_back(*said);
     }
-    if (greeting) heard.clear();
 }
 
 }  // namespace
@@ -119,37 +121,40 @@ KeyScript readKeyScript(const std::string& text) {
     return s;
 }
 
-int playKeyScript(const std::string& scriptPath, const std::string& folder, const HeadlessOptions& options, bool update,
-                  std::ostream& report) {
-    std::string text;
-    if (const Outcome read = files::readAll(scriptPath, text, kMaxScriptBytes); !read.ok) {
-        report << scriptPath << ": cannot be read: " << read.why << "\n";
-        return 1;
-    }
-    const KeyScript script = readKeyScript(text);
+namespace {
+
+// What playing gave: the lines each command made heard, and the files the script asks about.
+struct Played {
+    std::vector<std::vector<std::string>> heard;
+    std::vector<std::pair<std::string, std::string>> left;
+    std::vector<std::string> faults;
+};
+
+// In this process, through the headless driver: one session per "restart".
+Played playHere(const KeyScript& script, const std::string& folder, const HeadlessOptions& options) {
+    Played played;
     // Played in the folder itself, as the game is started there; the start-up log and the
     // version file go to the current folder.
     if (Outcome made = files::makeFolders(folder); !made.ok || !(made = files::enterFolder(folder)).ok) {
-        report << folder << ": " << made.why << "\n";
-        return 1;
+        played.faults.push_back(folder + ": " + made.why);
+        return played;
     }
-    const std::string at = "./";
-    for (const std::string& name : files::fileNames(".")) files::remove(at + name);
+    for (const std::string& name : files::fileNames(".")) files::remove(name);
     std::string words;
     files::readAll(options.home + "/words.txt", words, kMaxScriptBytes);
-    files::replace(at + "words.txt", words);
-    files::makeFolders(at + "sounds");
+    files::replace("words.txt", words);
+    files::makeFolders("sounds");
     for (const auto& [name, bytes] : script.placed)
-        bytes == KeyScript::kAbsent ? void(files::remove(at + name)) : void(files::replace(at + name, bytes));
+        bytes == KeyScript::kAbsent ? void(files::remove(name)) : void(files::replace(name, bytes));
 
     HeadlessOptions run = options;
     run.home = ".";
     run.player.clear();
     run.instanceCheck = nullptr;
-    if (!script.seed.empty()) run.seed = std::stoull(script.seed);
+    run.seed = std::stoull(script.seed);
     run.jaws = script.jaws;
     run.voice = !script.novoice;
-    // One session per "restart"; each command but "type" is marked, so its lines can be told.
+    // Each command but "type" is marked, so that its lines can be told.
     std::vector<std::string> feeds(1);
     for (std::size_t i = 0; i < script.commands.size(); ++i) {
         const std::string& c = script.commands[i];
@@ -158,30 +163,140 @@ int playKeyScript(const std::string& scriptPath, const std::string& folder, cons
         else
             feeds.back() += (startsWith(c, "type") ? "" : "mark " + std::to_string(i) + "\n") + c + "\n";
     }
-    std::vector<std::vector<std::string>> heard;
-    bool faults = false;
-    int failed = 0;
+    bool refused = false;
     for (std::size_t f = 0; f < feeds.size(); ++f) {
         std::istringstream in(feeds[f]);
         std::ostringstream out;
         if (f > 0) out << "mark: restart\n";
-        const int status = runHeadless(run, in, out, out);
-        takeHeard(out.str(), heard, faults);
-        if (status != 0 && !update) {
-            report << scriptPath << ": the game ended with status " << status << "\n";
-            failed = 1;
-        }
+        if (const int status = runHeadless(run, in, out, out); status != 0)
+            played.faults.push_back("the game ended with status " + std::to_string(status));
+        takeHeard(out.str(), played.heard, refused);
     }
-    if (faults && !update) {
-        report << scriptPath << ": the driver refused a command\n";
-        failed = 1;
-    }
-    std::vector<std::pair<std::string, std::string>> left;
+    if (refused) played.faults.push_back("the driver refused a command");
     for (const auto& [name, bytes] : script.left) {
         std::string found;
-        const bool there = files::exists(at + name) && files::readAll(at + name, found, kMaxScriptBytes).ok;
-        left.emplace_back(name, !there ? KeyScript::kAbsent : bytes == KeyScript::kPresent ? bytes : found);
+        const bool there = files::exists(name) && files::readAll(name, found, kMaxScriptBytes).ok;
+        played.left.emplace_back(name, !there ? KeyScript::kAbsent : bytes == KeyScript::kPresent ? bytes : found);
     }
+    return played;
+}
+
+// Through a front end's adapter, over in and out: the interpreter sends one request a line and
+// the adapter answers with what was heard, one line each, and a line "." after them.
+//   needs WORD...        what the script needs of the front end (jaws, novoice, large-files,
+//                        typed-bytes); the answer "skip REASON" leaves the script out
+//   place NAME HEX | -   a file in the game's folder, or none
+//   start SEED           the game, afresh; its greeting is heard
+//   key VK SHIFT         a key press, answered once the game waits for the next
+//   held MS VK SHIFT     a key pressed MS milliseconds into the next key's waits
+//   type TEXT            the answer to the question the last key asked
+//   restart              the game ended as the end of input ends it, and started again
+//   file NAME            answered "HEX" or "-", for the file left in the game's folder
+std::vector<std::string> ask(std::istream& in, std::ostream& out, const std::string& request) {
+    out << request << std::endl;
+    std::vector<std::string> answer;
+    for (std::string line; std::getline(in, line) && line != ".";) answer.push_back(line);
+    return answer;
+}
+
+std::string hex(const std::string& bytes) {
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    for (unsigned char c : bytes) out += {digits[c >> 4], digits[c & 15]};
+    return out;
+}
+
+std::string unhex(const std::string& text) {
+    std::string out;
+    for (std::size_t i = 0; i + 1 < text.size(); i += 2)
+        out += static_cast<char>(std::stoi(text.substr(i, 2), nullptr, 16));
+    return out;
+}
+
+Played playThrough(const KeyScript& script, std::istream& in, std::ostream& out, std::string& skipped) {
+    Played played;
+    std::string needs;
+    if (script.jaws) needs += " jaws";
+    if (script.novoice) needs += " novoice";
+    if (std::any_of(script.placed.begin(), script.placed.end(), [](const auto& p) { return p.second.size() > 100000; }))
+        needs += " large-files";
+    if (std::any_of(script.commands.begin(), script.commands.end(),
+                    [](const std::string& c) { return startsWith(c, "type ") && !validutf8(c); }))
+        needs += " typed-bytes";
+    if (const auto answer = ask(in, out, "needs" + needs); !answer.empty() && startsWith(answer[0], "skip ")) {
+        skipped = answer[0].substr(5);
+        return played;
+    }
+    for (const auto& [name, bytes] : script.placed)
+        ask(in, out, "place " + name + " " + (bytes == KeyScript::kAbsent ? "-" : hex(bytes)));
+    // An answer's lines, in the script's own form, go to the command they belong to: a typed
+    // answer's to the key that asked.
+    const auto heardOf = [&](const std::vector<std::string>& lines) {
+        for (const std::string& line : lines) {
+            bool refused = false;
+            played.heard.back().push_back(startsWith(line, "sound: ") ? *heardLine(line, refused) : line);
+        }
+    };
+    ask(in, out, "start " + script.seed);
+    for (const std::string& c : script.commands) {
+        std::istringstream words(c);
+        std::string word, ms;
+        words >> word;
+        if (word == "held") words >> ms;
+        std::string rest;
+        std::getline(words >> std::ws, rest);
+        if (word != "type" || played.heard.empty()) played.heard.emplace_back();
+        if (word == "restart" || word == "type") {
+            heardOf(ask(in, out, c));
+            continue;
+        }
+        std::optional<std::vector<KeyPress>> keys;
+        if (word == "key" || word == "held") keys = keyNames(rest);
+        if (word == "code") keys = keyCode(rest);
+        if (!keys || keys->empty()) {
+            played.faults.push_back("no such command: " + c);
+            continue;
+        }
+        for (const KeyPress& k : *keys)
+            heardOf(ask(in, out,
+                        (word == "held" ? "held " + ms + " " : "key ") + std::to_string(k.code) + " " +
+                            std::to_string(k.shift)));
+    }
+    for (const auto& [name, bytes] : script.left) {
+        const auto answer = ask(in, out, "file " + name);
+        const bool there = !answer.empty() && answer[0] != "-";
+        played.left.emplace_back(name, !there                         ? KeyScript::kAbsent
+                                       : bytes == KeyScript::kPresent ? bytes
+                                                                      : unhex(answer[0]));
+    }
+    return played;
+}
+
+}  // namespace
+
+int playKeyScript(const std::string& scriptPath, const std::string& folder, const HeadlessOptions& options, bool update,
+                  std::ostream& report, std::istream* adapterIn, std::ostream* adapterOut) {
+    std::string text;
+    if (const Outcome read = files::readAll(scriptPath, text, kMaxScriptBytes); !read.ok) {
+        report << scriptPath << ": cannot be read: " << read.why << "\n";
+        return 1;
+    }
+    const KeyScript script = readKeyScript(text);
+    std::string skipped;
+    const Played played = adapterIn && adapterOut ? playThrough(script, *adapterIn, *adapterOut, skipped)
+                                                  : playHere(script, folder, options);
+    if (!skipped.empty()) {
+        report << scriptPath << ": left out: " << skipped << "\n";
+        return 0;
+    }
+    const auto& heard = played.heard;
+    const auto& left = played.left;
+    int failed = 0;
+    if (!update)
+        for (const std::string& fault : played.faults) {
+            report << scriptPath << ": " << fault << "\n";
+            failed = 1;
+        }
 
     if (update) {
         std::ostringstream rewritten;

@@ -44,9 +44,11 @@ std::string quoteBytes(const std::string& bytes);
 
 // Plays the script in folder (made if missing, emptied of files first; the shipped words.txt is
 // copied from options.home): the game once per "restart", every run a whole headless session.
-// Returns 0 when every line heard and every file left is the script's, else 1, with each
-// difference written to report. With update, the script file is rewritten with what was heard.
+// With adapterIn and adapterOut, plays it through a front end's adapter instead (the requests
+// are listed in key_script.cpp). Returns 0 when every line heard and every file left is the
+// script's, else 1, with each difference written to report. With update, the script file is
+// rewritten with what was heard.
 int playKeyScript(const std::string& scriptPath, const std::string& folder, const HeadlessOptions& options, bool update,
-                  std::ostream& report);
+                  std::ostream& report, std::istream* adapterIn = nullptr, std::ostream* adapterOut = nullptr);
 
 }  // namespace tw

@@ -1,6 +1,7 @@
 // tests/web/web_test.js ENGINE SITE [SCRIPT.tw ...]: plays the key scripts of tests/transcripts/
-// in a browser engine (chromium, firefox or webkit) against what they hold: every line heard and
-// every file left in the browser's storage. In Chromium it also checks Tab, a second tab,
+// in a browser engine (chromium, firefox or webkit) through the game's own interpreter (TW_EXE, by
+// default build-test/game/tumblewick), which checks every line heard and every file left in the
+// browser's storage. In Chromium it also checks Tab, a second tab,
 // installing, refused storage, a new version, the end of the game and a reload with the server
 // stopped. (What a screen reader makes of the page is tests/web/orca_check.sh's.)
 'use strict';
@@ -12,6 +13,8 @@ const path = require('path');
 process.env.SPEECHD_ADDRESS = 'unix_socket:/nonexistent/tumblewick-web-check.sock';
 
 const [engine, siteArg, ...chosen] = process.argv.slice(2);
+// The game built for this machine, whose interpreter plays the key scripts.
+const exe = path.resolve(process.env.TW_EXE || path.join(__dirname, '../../build-test/game/tumblewick'));
 const site = path.resolve(siteArg);
 const corpus = path.join(__dirname, '../transcripts');
 let failures = 0;
@@ -21,52 +24,14 @@ function check(ok, what) {
   return ok;
 }
 
-// ---- A key script: its seed, the files placed first, its commands and what each must make heard. ----
-function unquote(quoted) {
-  return JSON.parse(quoted.replace(/\\x([0-9A-Fa-f]{2})/g, '\\u00$1')).split('').map((c) => c.charCodeAt(0));
-}
-function readScript(file) {
-  const s = { name: path.basename(file), seed: '7', placed: {}, left: {}, commands: [] };
-  const text = fs.readFileSync(file, 'utf8');
-  // What a page cannot do: a screen reader's own interface (its path 3 answers as with none), a
-  // system without the game's voice, typing bytes that are not UTF-8, files of many megabytes.
-  s.skip = /^jaws$/m.test(text) ? "it needs a screen reader's own interface"
-    : /^novoice$/m.test(text) ? "it needs a system without the game's voice"
-      : /^> type .*\uFFFD/m.test(text) ? 'it types bytes that are not text'
-        : /^file .*" \* \d+$/m.test(text) ? 'it places files too large for the page' : null;
-  if (s.skip) return s;
-  for (const line of text.split('\n')) {
-    const [word, name] = line.split(' ');
-    const quote = line.indexOf('"');
-    const bytes = quote < 0 || !["file", "="].includes(word) ? null : Buffer.from(unquote(line.slice(quote))).toString('base64');
-    if (word === 'seed') s.seed = name;
-    if (word === 'file') s.placed[name] = bytes;
-    if (word === '=') s.left[name] = bytes !== null ? bytes : line.endsWith(' present') ? 'present' : null;
-    if (word === '>') s.commands.push({ text: line.slice(2), heard: [] });
-    // What is heard after a typed answer belongs to the key that opened the box.
-    const to = s.commands.filter((c) => !c.text.startsWith('type')).pop();
-    if ((word === '<' || line === '<') && to) to.heard.push(line.slice(2));
-  }
-  return s;
-}
-
-// The scripts' key names as the browser's keys; chords and keys no keyboard has go in as one
-// key-down through the page's test entry, as the headless driver presses them.
-const named = { Down: ['ArrowDown', 40], Up: ['ArrowUp', 38], Left: ['ArrowLeft', 37], Right: ['ArrowRight', 39],
-  Enter: ['Enter', 13], Escape: ['Escape', 27], Tab: ['Tab', 9], PageUp: ['PageUp', 33], PageDown: ['PageDown', 34],
-  Ctrl: [null, 17], Shift: [null, 16], Alt: [null, 18], Grave: ['Backquote', 192], Oem233: [null, 233],
-  Space: ['Space', 32], Back: ['Backspace', 8], Comma: ['Comma', 188], Period: ['Period', 190], F1: ['F1', 112] };
-function keys(words) {
-  const out = [];
-  for (let word of words.split(' ').filter(Boolean)) {
-    let mask = 0;
-    for (const [prefix, bit] of [['Shift+', 1], ['Ctrl+', 2], ['Alt+', 4]]) {
-      if (word.startsWith(prefix) && word.length > prefix.length) { mask |= bit; word = word.slice(prefix.length); }
-    }
-    if (named[word]) out.push({ code: mask ? null : named[word][0], vk: named[word][1], mask });
-    else for (const c of word) out.push({ code: mask ? null : (/[0-9]/.test(c) ? 'Digit' : 'Key') + c, vk: c.charCodeAt(0), mask });
-  }
-  return out;
+// ---- Keys: the game's virtual-key codes as the browser's own keys. A key with a modifier, or one
+// no keyboard has, goes in as one key-down through the page's test entry, as the driver presses it. ----
+const browserKeys = { 40: 'ArrowDown', 38: 'ArrowUp', 37: 'ArrowLeft', 39: 'ArrowRight', 13: 'Enter', 27: 'Escape',
+  9: 'Tab', 33: 'PageUp', 34: 'PageDown', 192: 'Backquote', 32: 'Space', 8: 'Backspace', 188: 'Comma', 190: 'Period',
+  112: 'F1' };
+function browserKey(vk, mask) {
+  const c = String.fromCharCode(vk);
+  return mask ? null : browserKeys[vk] || (/[0-9]/.test(c) ? 'Digit' + c : /[A-Z]/.test(c) ? 'Key' + c : null);
 }
 
 // ---- The engines: puppeteer for Chromium and Firefox, WebKitGTK's own WebDriver for WebKit. ----
@@ -140,57 +105,64 @@ const idle = (s) => s.run('window.tumblewickIdle ? window.tumblewickIdle().then(
 async function waitForGame(s) {
   for (let i = 0; i < 200 && !(await idle(s)); i++) await new Promise((r) => setTimeout(r, 50));
 }
-async function press(s, key) {
-  if (key.code) await s.press(key.code);
-  else await s.run(`window.tumblewickKey(${key.vk}, ${key.mask})`);
+async function press(s, vk, mask) {
+  const code = browserKey(vk, mask);
+  if (code) await s.press(code);
+  else await s.run(`window.tumblewickKey(${vk}, ${mask})`);
 }
 
-async function play(eng, url, script) {
-  const s = await eng.session();
-  const heard = () => s.run('window.tumblewickHeard');
+// A key script, played by the game's own interpreter (tumblewick --script FILE --adapter), which
+// asks this page for each step and compares what it answers; see platform/headless/key_script.cpp.
+async function play(eng, url, file) {
   const started = Date.now();
-  await s.goto(`${url}?seed=${script.seed}`);
-  await waitForGame(s);
-  if (Object.keys(script.placed).length) {
-    await s.run(`sessionStorage.setItem('tumblewick-test-files', ${JSON.stringify(JSON.stringify(script.placed))})`);
-    await s.reload();
-    await waitForGame(s);
-  }
-  let held = [];
-  let from = (await heard()).length;
-  for (let i = 0; i < script.commands.length; i++) {
-    const c = script.commands[i], [word, ...rest] = c.text.split(' ');
-    if (word === 'held') held.push({ ms: Number(rest[0]), keys: keys(rest.slice(1).join(' ')) });
-    if (word === 'type') await s.type(rest.join(' '));
-    if (word === 'restart') { await s.reload(); from = 0; }
+  const game = spawn(exe, ['--headless', '--script', file, '--adapter'], { cwd: served });
+  let report = '';
+  game.stderr.on('data', (d) => { report += d; });
+  const ended = new Promise((resolve) => game.on('close', resolve));
+  const answer = (lines) => game.stdin.write(lines.map((l) => l + '\n').join('') + '.\n');
+  let s = null, from = 0, held = [];
+  const placed = {};
+  const heard = async () => { await waitForGame(s); const all = await s.run('window.tumblewickHeard'); const got = all.slice(from); from = all.length; return got; };
+  for await (const line of require('readline').createInterface({ input: game.stdout })) {
+    const [word, ...rest] = line.split(' ');
+    if (word === 'needs') answer(rest.length ? [`skip it needs ${rest.join(', ')}`] : []);
+    if (word === 'place') { placed[rest[0]] = rest[1] === '-' ? null : Buffer.from(rest[1], 'hex').toString('base64'); answer([]); }
+    if (word === 'start') {
+      s = await eng.session();
+      await s.goto(`${url}?seed=${rest[0]}`);
+      await waitForGame(s);
+      if (Object.keys(placed).length) {
+        await s.run(`sessionStorage.setItem('tumblewick-test-files', ${JSON.stringify(JSON.stringify(placed))})`);
+        await s.reload();
+      }
+      from = 0;
+      await heard();
+      answer([]);
+    }
+    if (word === 'held') { held.push(rest.map(Number)); answer([]); }
     if (word === 'key') {
-      const first = Date.now();
       // Keys held for the waits are pressed on time, not after the waits.
-      for (const key of keys(rest.join(' '))) { await press(s, key); if (!held.length) await idle(s); }
-      for (const h of held.sort((a, b) => a.ms - b.ms)) {
-        await new Promise((r) => setTimeout(r, Math.max(0, first + h.ms - Date.now())));
-        for (const key of h.keys) await press(s, key);
+      const first = Date.now();
+      await press(s, Number(rest[0]), Number(rest[1]));
+      for (const [ms, vk, mask] of held.sort((x, y) => x[0] - y[0])) {
+        await new Promise((r) => setTimeout(r, Math.max(0, first + ms - Date.now())));
+        await press(s, vk, mask);
       }
       held = [];
+      answer(await heard());
     }
-    if (word === 'held') continue;
-    await waitForGame(s);
-    // A command's lines are what it and the answers typed right after it made heard.
-    if (script.commands[i + 1] && script.commands[i + 1].text.startsWith('type')) continue;
-    const got = (await heard()).slice(from);
-    from += got.length;
-    const want = script.commands.slice(0, i + 1).reverse().find((x) => !x.text.startsWith('type')).heard;
-    if (!check(JSON.stringify(got) === JSON.stringify(want), `${script.name}, "> ${c.text}": heard ` +
-      `${JSON.stringify(got)}, the script says ${JSON.stringify(want)}`)) break;
+    if (word === 'type') { await s.type(rest.join(' ')); answer(await heard()); }
+    if (word === 'restart') { await s.reload(); from = 0; answer(await heard()); }
+    if (word === 'file') {
+      const files = await s.run('window.tumblewickFiles()');
+      answer([rest[0] in files ? Buffer.from(files[rest[0]], 'base64').toString('hex') : '-']);
+    }
   }
-  const files = await s.run('window.tumblewickFiles()');
-  for (const [name, bytes] of Object.entries(script.left)) {
-    const ok = bytes === 'present' ? name in files : bytes === null ? !(name in files) : files[name] === bytes;
-    check(ok, `${script.name}: ${name} is ${name in files ? Buffer.from(files[name], 'base64').toString('latin1')
-      .slice(0, 200) : 'absent'} in storage, the script says ${bytes === null ? 'absent' : bytes}`);
-  }
-  console.log(`${engine}: ${script.name} (${((Date.now() - started) / 1000).toFixed(1)} s)`);
-  return s;
+  const status = await ended;
+  if (s) await s.close();
+  const name = path.basename(file);
+  if (/left out/.test(report)) console.log(`${engine}: ${name} ${report.trim().replace(/^.*?: /, '')}`);
+  else if (check(status === 0, `${name}: ${report}`)) console.log(`${engine}: ${name} (${((Date.now() - started) / 1000).toFixed(1)} s)`);
 }
 
 // ---- What only Chromium checks: Tab, a second tab, installing, storage, the end, offline. ----
@@ -301,14 +273,7 @@ async function chromiumOnly(eng, url, server) {
     // engine plays it.
     const files = chosen.length ? chosen : fs.readdirSync(corpus)
       .filter((f) => f.endsWith('.tw') && (engine === 'chromium' || f !== 'whole-game.tw')).sort();
-    for (const file of files) {
-      const script = readScript(path.resolve(corpus, file));
-      if (script.skip) {
-        console.log(`${engine}: ${script.name} left out: ${script.skip}`);
-        continue;
-      }
-      await (await play(eng, url, script)).close();
-    }
+    for (const file of files) await play(eng, url, path.resolve(corpus, file));
     if (engine === 'chromium') await chromiumOnly(eng, url, server);
   } finally {
     await eng.close();
