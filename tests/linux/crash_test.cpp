@@ -24,6 +24,7 @@
 namespace {
 
 namespace fs = std::filesystem;
+using namespace std::chrono_literals;
 using tw_test::TempDir;
 
 std::string slurp(const std::string& path) { return tw::driver::readBytes(path).value_or(""); }
@@ -133,66 +134,6 @@ TEST(CrashSafety, ASaveIsSyncedBeforeItsRenameAndTheFolderAfter) {
 
 // ---- Ends that come while the game is busy: each keeps the game whole. ----
 
-// The terminal game on pipes, in its own folder; the test keeps a copy of the output pipe's
-// writing end, to fill it as a reader that stopped reading would leave it.
-struct PipedGame {
-    pid_t pid = -1;
-    int in = -1, out = -1, outWriter = -1;
-    std::string heard;
-
-    PipedGame(const std::string& home, bool closedInput = false) {
-        int keys[2], lines[2];
-        if (pipe(keys) != 0 || pipe(lines) != 0) return;
-        pid = fork();
-        if (pid == 0) {
-            dup2(keys[0], 0);
-            dup2(lines[1], 1);
-            for (int fd : {keys[0], keys[1], lines[0], lines[1]}) close(fd);
-            if (closedInput) close(0);
-            execl(TW_EXE, TW_EXE, "--home", home.c_str(), "--seed", "7", static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        close(keys[0]);
-        in = keys[1], out = lines[0], outWriter = lines[1];
-    }
-    ~PipedGame() {
-        if (pid > 0 && waitpid(pid, nullptr, WNOHANG) == 0) {
-            kill(pid, SIGKILL);
-            waitpid(pid, nullptr, 0);
-        }
-        for (int fd : {in, out, outWriter})
-            if (fd >= 0) close(fd);
-    }
-    void type(const std::string& bytes) const {
-        ASSERT_EQ(write(in, bytes.data(), bytes.size()), ssize_t(bytes.size()));
-    }
-    // Reads what the game prints until text appears; false after ten seconds without it.
-    bool hear(const std::string& text) {
-        for (int waited = 0; heard.find(text) == std::string::npos; waited += 50) {
-            pollfd p{out, POLLIN, 0};
-            if (waited > 10000) return false;
-            if (poll(&p, 1, 50) <= 0) continue;
-            char buffer[4096];
-            const ssize_t n = read(out, buffer, sizeof buffer);
-            if (n <= 0) return false;
-            heard.append(buffer, static_cast<std::size_t>(n));
-        }
-        return true;
-    }
-    // The status the game ended with, or -1 when it still runs after five seconds.
-    int endedWithin5s() {
-        for (int waited = 0; waited < 5000; waited += 20) {
-            int status = 0;
-            if (waitpid(pid, &status, WNOHANG) == pid) {
-                pid = -1;
-                return status;
-            }
-            usleep(20000);
-        }
-        return -1;
-    }
-};
-
 std::unique_ptr<tw::GameState> autosaved(const std::string& home) {
     auto state = std::make_unique<tw::GameState>();
     if (!tw::readSaveFile(home + "/.autosave", *state).ok) return nullptr;
@@ -204,17 +145,17 @@ const std::string kPlay = kDown + kDown + "\r";
 
 TEST(Ends, ASignalWhileOutputIsBlockedStillEndsTheGameWithItsSave) {
     TempDir home;
-    fs::copy_file(fs::path(TW_GAME_DIR) / "words.txt", home / "words.txt");
-    PipedGame game(home.path());
+    tw_test::PipedGame game(home);
     game.type(kPlay + "3");
-    ASSERT_TRUE(game.hear("You're in Kitchen.")) << game.heard;
+    ASSERT_NE(game.waitLine("You're in Kitchen."), -1) << game.transcript();
     // Nobody reads any more, and the pipe is full: the next answer cannot be written.
-    for (pollfd p{game.outWriter, POLLOUT, 0}; poll(&p, 1, 0) == 1 && (p.revents & POLLOUT);)
-        ASSERT_EQ(write(game.outWriter, std::string(512, '.').data(), 512), 512);
+    for (pollfd p{game.outWriter(), POLLOUT, 0}; poll(&p, 1, 0) == 1 && (p.revents & POLLOUT);)
+        ASSERT_EQ(write(game.outWriter(), std::string(512, '.').data(), 512), 512);
     game.type("z");
     usleep(300000);
-    kill(game.pid, SIGTERM);
-    const int status = game.endedWithin5s();
+    kill(game.pid(), SIGTERM);
+    int status = 0;
+    ASSERT_NE(game.waitEnd(status, 5s), -1);
     ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
     const auto kept = autosaved(home.path());
     ASSERT_TRUE(kept);
@@ -224,14 +165,14 @@ TEST(Ends, ASignalWhileOutputIsBlockedStillEndsTheGameWithItsSave) {
 TEST(Ends, ASignalDuringACompletionsWaitsKeepsTheCompletionWhole) {
     for (const int afterMs : {300, 1500, 2900}) {
         TempDir home;
-        fs::copy_file(fs::path(TW_GAME_DIR) / "words.txt", home / "words.txt");
-        PipedGame game(home.path());
+        tw_test::PipedGame game(home);
         game.type(kPlay + "3ra\r9e");
-        ASSERT_TRUE(game.hear("You look on the floor, in the Laundry room")) << game.heard;
+        ASSERT_NE(game.waitLine("You look on the floor, in the Laundry room"), -1) << game.transcript();
         game.type("a\r");
         usleep(afterMs * 1000);
-        kill(game.pid, SIGTERM);
-        EXPECT_NE(game.endedWithin5s(), -1);
+        kill(game.pid(), SIGTERM);
+        int status = 0;
+        EXPECT_NE(game.waitEnd(status, 5s), -1);
         const auto kept = autosaved(home.path());
         ASSERT_TRUE(kept) << afterMs;
         // The count, the next task and the word change, all of them.
@@ -243,8 +184,10 @@ TEST(Ends, ASignalDuringACompletionsWaitsKeepsTheCompletionWhole) {
 
 TEST(Ends, AClosedInputIsTheEndOfInput) {
     TempDir home;
-    PipedGame game(home.path(), true);
-    EXPECT_EQ(game.endedWithin5s(), 0);
+    tw_test::PipedGame game(home, "", "", true);
+    int status = -1;
+    EXPECT_NE(game.waitEnd(status, 5s), -1);
+    EXPECT_EQ(status, 0);
 }
 
 }  // namespace

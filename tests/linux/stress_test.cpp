@@ -12,12 +12,10 @@
 
 #include "tests/linux/test_support.h"
 
-extern char** environ;
-
 namespace {
 
 using namespace std::chrono_literals;
-using Clock = std::chrono::steady_clock;
+using tw_test::Clock;
 using tw_test::ScopedEnv;
 using tw_test::TempDir;
 
@@ -27,94 +25,6 @@ const std::string kFallBack = "Jaws does not seem to be responding, Sapi on.";
 // with sanitizers starts and ends slower (its leak check runs at the end), so it gets more.
 const bool kSanitized = std::getenv("ASAN_OPTIONS") || std::getenv("TSAN_OPTIONS");
 const long kGreet = kSanitized ? 1500 : 500, kEnd = kSanitized ? 2500 : 1000;
-
-// The game on pipes, its printed lines stamped with when they came.
-class Game {
-public:
-    Game(const TempDir& home, const std::string& progress = "", const std::string& wav = "") {
-        std::filesystem::copy_file(std::string(TW_GAME_DIR) + "/words.txt", home / "words.txt");
-        if (!progress.empty()) std::ofstream(home / "progress.ini", std::ios::binary) << progress;
-        int in[2], out[2];
-        if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0) std::abort();
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, in[0], 0);
-        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-        posix_spawn_file_actions_addchdir_np(&actions, home.path().c_str());
-        const std::string exe = TW_EXE;
-        std::vector<std::string> args = {exe, "--home", home.path(), "--seed", "7"};
-        if (!wav.empty()) args.insert(args.end(), {"--speech-wav", wav});
-        std::vector<char*> argv;
-        for (std::string& arg : args) argv.push_back(arg.data());
-        argv.push_back(nullptr);
-        started_ = Clock::now();
-        if (posix_spawn(&pid_, exe.c_str(), &actions, nullptr, argv.data(), environ) != 0) std::abort();
-        posix_spawn_file_actions_destroy(&actions);
-        close(in[0]);
-        close(out[1]);
-        in_ = in[1];
-        out_ = out[0];
-    }
-    ~Game() {
-        if (in_ >= 0) close(in_);
-        if (pid_ > 0 && !ended_) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
-        close(out_);
-    }
-    void type(const std::string& bytes) { ASSERT_EQ(write(in_, bytes.data(), bytes.size()), ssize_t(bytes.size())); }
-    void closeInput() { close(std::exchange(in_, -1)); }
-    // Milliseconds from the start until the line came; -1 when it did not within limit.
-    long waitLine(const std::string& line, std::chrono::milliseconds limit = 3s) {
-        for (const auto until = Clock::now() + limit;;) {
-            for (const auto& [text, at] : lines_)
-                if (text == line)
-                    return long(std::chrono::duration_cast<std::chrono::milliseconds>(at - started_).count());
-            if (Clock::now() >= until || !readSome(until)) return -1;
-        }
-    }
-    // Milliseconds from now until the process ended, and how; -1 when it still runs after limit.
-    long waitEnd(int& status, std::chrono::milliseconds limit = 3s) {
-        const auto from = Clock::now();
-        for (const auto until = from + limit; Clock::now() < until; std::this_thread::sleep_for(2ms)) {
-            if (waitpid(pid_, &status, WNOHANG) == pid_) {
-                ended_ = true;
-                return long(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - from).count());
-            }
-        }
-        return -1;
-    }
-    pid_t pid() const { return pid_; }
-    // Every line, with when it came.
-    std::string transcript() {
-        std::string all;
-        for (const auto& [text, at] : lines_)
-            all += std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(at - started_).count()) + " " +
-                   text + "\n";
-        return all;
-    }
-
-private:
-    bool readSome(Clock::time_point until) {
-        pollfd p{out_, POLLIN, 0};
-        const int ms = int(std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count());
-        if (poll(&p, 1, std::max(ms, 0)) <= 0) return false;
-        char buf[4096];
-        const ssize_t n = read(out_, buf, sizeof buf);
-        if (n <= 0) return false;
-        pending_.append(buf, std::size_t(n));
-        for (std::size_t end; (end = pending_.find('\n')) != std::string::npos; pending_.erase(0, end + 1))
-            lines_.emplace_back(pending_.substr(0, end), Clock::now());
-        return true;
-    }
-    pid_t pid_ = 0;
-    int in_ = -1, out_ = -1;
-    bool ended_ = false;
-    Clock::time_point started_;
-    std::string pending_;
-    std::vector<std::pair<std::string, Clock::time_point>> lines_;
-};
 
 // A socket that takes connections (the kernel's backlog does) and never says a word.
 struct DeafDaemon {
@@ -136,7 +46,7 @@ TEST(Stress, ASpeechDispatcherThatNeverAnswersHoldsNothingUp) {
     {
         // Path 1 never touches it: the greeting comes at once, and the end of input ends the game.
         TempDir home;
-        Game game(home);
+        tw_test::PipedGame game(home);
         EXPECT_LT(game.waitLine(kGreeting), kGreet);
         game.type("\t\t");  // to path 3: the fall-back comes without another key
         const long jaws = game.waitLine("Jaws");
@@ -155,7 +65,7 @@ TEST(Stress, ASpeechDispatcherThatNeverAnswersHoldsNothingUp) {
         // Path 3 kept from the last game: the greeting is printed at once, the fall-back follows,
         // and "Exit the game" or SIGTERM end the game within a second.
         TempDir home;
-        Game game(home, " 3 \r\n 3 \r\n\r\n");
+        tw_test::PipedGame game(home, " 3 \r\n 3 \r\n\r\n");
         EXPECT_LT(game.waitLine(kGreeting), kGreet);
         EXPECT_LT(game.waitLine(kFallBack), 2500);
         int status = 0;
@@ -183,7 +93,7 @@ TEST(Stress, TheAnnouncementIsSpokenWholeBeforeKeysPressedInTheWaits) {
     double seconds[2] = {};
     for (const bool pressInWaits : {false, true}) {
         TempDir home;
-        Game game(home, " 0 \r\n 3 \r\n\r\n", home / "voice.wav");
+        tw_test::PipedGame game(home, " 0 \r\n 3 \r\n\r\n", home / "voice.wav");
         // Waits until the voice's file has stopped growing for half a second: what was said so far
         // is written whole, so the next key cuts nothing off and both runs agree up to the
         // completion, however busy the machine. (A fixed second per key was not always enough.)
@@ -245,7 +155,7 @@ TEST(Stress, ASoundServerThatStopsHoldsNothingUp) {
     ScopedEnv noDaemon("SPEECHD_ADDRESS", "unix_socket:" + run / "none.sock");
     for (const bool bySignal : {false, true}) {
         TempDir home;
-        Game game(home, " 0 \r\n 3 \r\n\r\n");
+        tw_test::PipedGame game(home, " 0 \r\n 3 \r\n\r\n");
         EXPECT_LT(game.waitLine(kGreeting), kGreet);
         std::this_thread::sleep_for(300ms);  // the voice has its stream and is speaking
         kill(server, SIGSTOP);
@@ -267,7 +177,7 @@ TEST(Stress, ASoundServerThatStopsHoldsNothingUp) {
     int ended = 0;
     for (int i = 0; i < 20; ++i) {
         TempDir home;
-        Game game(home, " 0 \r\n 3 \r\n\r\n");
+        tw_test::PipedGame game(home, " 0 \r\n 3 \r\n\r\n");
         game.waitLine(kGreeting);
         std::this_thread::sleep_for(std::chrono::milliseconds(20 + 7 * i));
         kill(game.pid(), SIGTERM);

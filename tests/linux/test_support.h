@@ -1,6 +1,11 @@
 // tests/linux/test_support.h: temporary folders, environment and timing helpers for the Linux tests.
 #pragma once
 
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -12,6 +17,9 @@
 #include <fstream>
 #include <optional>
 #include <string>
+#include <gtest/gtest.h>
+#include <utility>
+#include <thread>
 
 #include "tests/driver_util.h"
 #include "tests/wav_util.h"
@@ -19,6 +27,8 @@
 
 #include "platform/platform.h"
 #include "platform/terminal/key_decoder.h"
+
+extern char** environ;
 
 namespace tw_test {
 
@@ -57,6 +67,103 @@ std::string errorFrom(Make&& make) try {
 inline double elapsedMicros(std::chrono::steady_clock::time_point since) {
     return std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - since).count();
 }
+
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+// The game on pipes, its printed lines stamped with when they came.
+class PipedGame {
+public:
+    // With closedInput the game starts with standard input closed.
+    PipedGame(const TempDir& home, const std::string& progress = "", const std::string& wav = "",
+              bool closedInput = false) {
+        std::filesystem::copy_file(std::string(TW_GAME_DIR) + "/words.txt", home / "words.txt");
+        if (!progress.empty()) std::ofstream(home / "progress.ini", std::ios::binary) << progress;
+        int in[2], out[2];
+        if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0) std::abort();
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+        if (closedInput) posix_spawn_file_actions_addclose(&actions, 0);
+        posix_spawn_file_actions_addchdir_np(&actions, home.path().c_str());
+        const std::string exe = TW_EXE;
+        std::vector<std::string> args = {exe, "--home", home.path(), "--seed", "7"};
+        if (!wav.empty()) args.insert(args.end(), {"--speech-wav", wav});
+        std::vector<char*> argv;
+        for (std::string& arg : args) argv.push_back(arg.data());
+        argv.push_back(nullptr);
+        started_ = Clock::now();
+        if (posix_spawn(&pid_, exe.c_str(), &actions, nullptr, argv.data(), environ) != 0) std::abort();
+        posix_spawn_file_actions_destroy(&actions);
+        close(in[0]);
+        in_ = in[1];
+        out_ = out[0];
+        // Kept, so that a test can fill the pipe as a reader that stopped reading leaves it.
+        outWriter_ = out[1];
+    }
+    ~PipedGame() {
+        if (in_ >= 0) close(in_);
+        if (pid_ > 0 && !ended_) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+        close(out_);
+        close(outWriter_);
+    }
+    void type(const std::string& bytes) { ASSERT_EQ(write(in_, bytes.data(), bytes.size()), ssize_t(bytes.size())); }
+    void closeInput() { close(std::exchange(in_, -1)); }
+    // Milliseconds from the start until the line came; -1 when it did not within limit.
+    long waitLine(const std::string& line, std::chrono::milliseconds limit = 3s) {
+        for (const auto until = Clock::now() + limit;;) {
+            for (const auto& [text, at] : lines_)
+                if (text == line)
+                    return long(std::chrono::duration_cast<std::chrono::milliseconds>(at - started_).count());
+            if (Clock::now() >= until || !readSome(until)) return -1;
+        }
+    }
+    // Milliseconds from now until the process ended, and how; -1 when it still runs after limit.
+    long waitEnd(int& status, std::chrono::milliseconds limit = 3s) {
+        const auto from = Clock::now();
+        for (const auto until = from + limit; Clock::now() < until; std::this_thread::sleep_for(2ms)) {
+            if (waitpid(pid_, &status, WNOHANG) == pid_) {
+                ended_ = true;
+                return long(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - from).count());
+            }
+        }
+        return -1;
+    }
+    pid_t pid() const { return pid_; }
+    int outWriter() const { return outWriter_; }
+    // Every line, with when it came.
+    std::string transcript() {
+        std::string all;
+        for (const auto& [text, at] : lines_)
+            all += std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(at - started_).count()) + " " +
+                   text + "\n";
+        return all;
+    }
+
+private:
+    bool readSome(Clock::time_point until) {
+        pollfd p{out_, POLLIN, 0};
+        const int ms = int(std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count());
+        if (poll(&p, 1, std::max(ms, 0)) <= 0) return false;
+        char buf[4096];
+        const ssize_t n = read(out_, buf, sizeof buf);
+        if (n <= 0) return false;
+        pending_.append(buf, std::size_t(n));
+        for (std::size_t end; (end = pending_.find('\n')) != std::string::npos; pending_.erase(0, end + 1))
+            lines_.emplace_back(pending_.substr(0, end), Clock::now());
+        return true;
+    }
+    pid_t pid_ = 0;
+    int in_ = -1, out_ = -1, outWriter_ = -1;
+    bool ended_ = false;
+    Clock::time_point started_;
+    std::string pending_;
+    std::vector<std::pair<std::string, Clock::time_point>> lines_;
+};
 
 }  // namespace tw_test
 
