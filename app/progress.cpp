@@ -13,7 +13,8 @@ std::string Form1::shippedpath(const std::string& name) const { return platform.
 
 Outcome Form1::saveprogress() {
     const std::vector<std::string> lines = {
-        valueText(speechmode),
+        // The path the player chose, not the one a stalled reader forced.
+        valueText(fellbackfrom_ ? fellbackfrom_ : speechmode),
         valueText(sapivoice ? sapivoice->Rate() : kDefaultRate),
         besttasks ? valueText(*besttasks) : std::string(),
     };

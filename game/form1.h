@@ -186,6 +186,8 @@ private:
     bool lastisother_ = true;
     bool autosavetold_ = false;
     bool queuenext_ = false;
+    // The path a stalled screen reader made the game leave, until the player picks one.
+    int fellbackfrom_ = 0;
     // Completion-flow guard: keys pressed during its waits are held back and run afterwards.
     int flowdepth_ = 0;
     std::deque<std::pair<int, int>> heldkeys_;

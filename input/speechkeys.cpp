@@ -14,6 +14,16 @@ void Form1::speechpathkey() {
     }
     if (speechmode == 1) sayit("Screen reader");
     if (speechmode == 2) sayit("Window eyes support");
+    // The player's own choice from now on, whatever a stall made of it before.
+    fellbackfrom_ = 0;
+    // A reader that stalled earlier gets one more try when the player picks it again, with the
+    // bound the first had: the daemon may answer again by now.
+    if (speechmode == 3 && jawsloaded == 0 && jawsobj) {
+        try {
+            jawsobj = platform.createJawsApi();
+            jawsloaded = 1;
+        } catch (const std::exception&) {}
+    }
     if (speechmode == 3 && jawsloaded == 1) {
         setwindowtitle(titletext(false));
         sayit("Jaws");

@@ -47,8 +47,10 @@ void Form1::sayit(const std::string& tempm) {
     }
     if (speechmode == 3) {
         try {
+            // Each new line cuts the one before, and the empty text silences, as on every other
+            // path; what is said after (a failure told behind an announcement) waits its turn.
             if (jawsobj) {
-                jawsobj->SayString(tempm, false);
+                jawsobj->SayString(tempm, (flags & kSpeakPurge) != 0);
             } else if (sapivoice) {
                 sapivoice->speak(tempm, flags);
             }
@@ -101,6 +103,7 @@ void Form1::screenReaderSilent() {
     jawsloaded = 0;
     if (speechmode != 3) return;
     speechmode = 0;
+    fellbackfrom_ = 3;
     setwindowtitle(titletext(false));
     sayit("Jaws does not seem to be responding, Sapi on.");
 }

@@ -105,6 +105,9 @@ int runHeadless(const HeadlessOptions& options, std::istream& in, std::ostream& 
                         if (!platform.idle()) platform.waitEvents();
                     } while (!platform.idle());
                 }
+            } else if (command == "stall") {
+                // The screen reader's interface stops answering, as a stalled daemon does.
+                form.screenReaderSilent();
             } else if (command != "type") {
                 err << "tumblewick: unknown command: " << line << '\n';
             }

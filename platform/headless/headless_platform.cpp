@@ -22,8 +22,7 @@ class HeadlessReader : public ScreenReaderApi {
 public:
     explicit HeadlessReader(HeadlessPlatform& platform) : platform_(platform) {}
     void SayString(const std::string& text, bool flush) override {
-        (void)flush;
-        platform_.record("reader: " + text);
+        platform_.record((flush ? "reader, cutting: " : "reader: ") + text);
     }
 
 private:

@@ -36,7 +36,8 @@ std::string fileWord(const std::string& bytes) {
 // hold (the title, marks). A refused command is noted.
 std::optional<std::string> heardLine(const std::string& line, bool& refused) {
     if (startsWith(line, "tumblewick: ")) refused = true;
-    if (startsWith(line, "box: ") || startsWith(line, "input: ")) return line;
+    // What the screen reader's own interface was handed is heard on path 3 (only there is one).
+    if (startsWith(line, "box: ") || startsWith(line, "input: ") || startsWith(line, "reader")) return line;
     // The one thing that differs between systems: the sound's full path.
     if (startsWith(line, "sound: ")) return "sound: sounds/" + line.substr(line.find_last_of("/\\") + 1);
     if (startsWith(line, "say: ")) return line.substr(5);
@@ -173,9 +174,12 @@ Played playHere(const KeyScript& script, const std::string& folder, const Headle
         takeHeard(out.str(), played.heard, refused);
     }
     if (refused) played.faults.push_back("the driver refused a command");
+    // By exact name, also where the system finds a file whatever the letter case (Windows).
+    const std::vector<std::string> names = files::fileNames(".");
     for (const auto& [name, bytes] : script.left) {
         std::string found;
-        const bool there = files::exists(name) && files::readAll(name, found, kMaxScriptBytes).ok;
+        const bool there = std::find(names.begin(), names.end(), name) != names.end() &&
+                           files::readAll(name, found, kMaxScriptBytes).ok;
         played.left.emplace_back(name, !there ? KeyScript::kAbsent : bytes == KeyScript::kPresent ? bytes : found);
     }
     return played;

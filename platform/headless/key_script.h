@@ -2,13 +2,14 @@
 //
 // A script: "#" comments; a header of "seed N", "jaws" (the screen reader's object can be made),
 // "novoice" (the game's own voice cannot be made), "file NAME BYTES [* N]" or "file NAME absent"
-// (placed in, or taken from, the game's folder first; BYTES in double quotes with \r \n \t \"
-// and two backslashes for one, \xHH for any byte, N times over with "* N"); then "> COMMAND" lines for the headless
-// driver ("key Down", "key 1WA", "code 9 0", "held 500 B", "type a name"; "restart" ends the game as the end of input
-// does and starts it again), each followed by what it made the game say ("< TEXT"; "< box: TEXT",
-// "< input: CAPTION | TEXT", "< sound: sounds/NAME" for the other things heard; a typed answer's
-// lines belong to the command that asked), and at the end "= NAME BYTES", "= NAME present" or
-// "= NAME absent" for the files the game must leave.
+// (placed in, or taken from, the game's folder first; BYTES in double quotes with \r \n \t \",
+// two backslashes for one and \xHH for any byte, N times over with "* N"); then "> COMMAND"
+// lines for the headless driver ("key Down", "key 1WA", "code 9 0", "held 500 B", "type a name";
+// "restart" ends the game as the end of input does and starts it again), each followed by what
+// it made the game say ("< TEXT"; "< box: TEXT", "< input: CAPTION | TEXT", "< sound:
+// sounds/NAME", "< reader: TEXT" or "< reader, cutting: TEXT" for the other things heard; a
+// typed answer's lines belong to the command that asked), and at the end "= NAME BYTES",
+// "= NAME present" or "= NAME absent" for the files the game must leave.
 #pragma once
 
 #include <iosfwd>

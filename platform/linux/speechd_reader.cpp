@@ -128,7 +128,7 @@ struct SpeechdReader::Impl {
     Clock::time_point callDeadline = Clock::time_point::max();
     std::atomic<bool> alive{false};
     std::atomic<bool> silent{false};
-    std::string pidFile;  // where the daemon this reader started, if it did, writes its process id
+    pid_t startedDaemon = 0;  // the daemon this reader started, if it did
     std::thread worker;
     std::thread watchdog;
 
@@ -173,12 +173,15 @@ bool SpeechdReader::Impl::connect() {
     if (!connection) return false;
     fcntl(connection->socket, F_SETFD, FD_CLOEXEC);
     watchFd = fcntl(connection->socket, F_DUPFD_CLOEXEC, 0);
-    // A daemon this game started goes when the game does; one that was running stays. It writes
-    // its process id beside its socket, perhaps only after it first answers, so the file is read
-    // at the end.
+    // A daemon this game started is known by the socket's own word on who listens at its other
+    // end, whatever its address; one that was running is never this game's to end.
     if (!running && autospawn) {
-        std::lock_guard<std::mutex> lock(mutex);
-        pidFile = path.substr(0, path.rfind('/')) + "/pid/speech-dispatcher.pid";
+        ucred peer{};
+        socklen_t size = sizeof peer;
+        if (getsockopt(connection->socket, SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0 && peer.pid > 1) {
+            std::lock_guard<std::mutex> lock(mutex);
+            startedDaemon = peer.pid;
+        }
     }
     alive.store(true);
     return true;
@@ -238,10 +241,12 @@ SpeechdReader::~SpeechdReader() {
         impl.worker.detach();
         impl.watchdog.detach();
     }
+    // A daemon the game started and that answers is left to end by its own idle timeout: another
+    // client may be using it. One that stalled is ended with the game.
     pid_t daemon = 0;
     {
         std::lock_guard<std::mutex> lock(impl.mutex);
-        if (!impl.pidFile.empty()) std::ifstream(impl.pidFile) >> daemon;
+        if (!done) daemon = impl.startedDaemon;
     }
     if (daemon > 1) {
         ::kill(daemon, SIGTERM);
