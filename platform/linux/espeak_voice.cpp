@@ -304,12 +304,18 @@ void EspeakVoice::Impl::run(bool wantDevice) {
         queue.pop_front();
         busy = true;
         lock.unlock();
+        // A stream whose server went away is replaced at once, not after the idle close: the
+        // words are for a server that may be back.
+        if (out && out->broken()) {
+            out.reset();
+            nextOpen = {};
+        }
         // Opened for the first words, not at start-up: a game on another speech path never
         // opens a stream, and a slow sound server never holds up the start.
         if (wantDevice && !out && next.generation == generation.load() &&
             std::chrono::steady_clock::now() >= nextOpen) {
             out = openAudioStream(sampleRate, 1);
-            if (!out) nextOpen = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+            if (!out) nextOpen = std::chrono::steady_clock::now() + std::chrono::seconds(1);
         }
         say(next);
         if (out && heardSound) {

@@ -29,7 +29,9 @@ std::int64_t nowNs() {
 // How long a sound server may take to accept a connection or a stream, and how long a machine
 // without one waits before it is asked again.
 constexpr auto kAnswerLimit = std::chrono::milliseconds(1000);
-constexpr auto kRetryOpen = std::chrono::seconds(5);
+// A server that is not there refuses at once, so asking again each second costs nothing and
+// finds a restarted one for the next words.
+constexpr auto kRetryOpen = std::chrono::seconds(1);
 
 std::atomic<int> gOpenOutputs{0};
 
@@ -158,6 +160,13 @@ public:
         flushed();
     }
     void trigger() override { run(pa_stream_trigger); }
+    bool broken() const override {
+        pa_threaded_mainloop_lock(link_->loop);
+        const bool gone = !PA_STREAM_IS_GOOD(pa_stream_get_state(stream_)) ||
+                          !PA_CONTEXT_IS_GOOD(pa_context_get_state(link_->context));
+        pa_threaded_mainloop_unlock(link_->loop);
+        return gone;
+    }
 
 private:
     void run(pa_operation* (*call)(pa_stream*, pa_stream_success_cb_t, void*)) {

@@ -29,6 +29,9 @@ public:
     virtual void flush() = 0;
     // Starts playback even when less than the server's start threshold is queued.
     virtual void trigger() {}
+    // True once the stream can play nothing more (its sound server went away): it is to be
+    // replaced by a new one for the next words.
+    virtual bool broken() const { return false; }
     // True while what was written has not all been played; safe from any thread.
     bool playing() const;
     // Times the server ran out of samples while some were expected (PulseAudio only).

@@ -119,4 +119,31 @@ TEST(EspeakVoice, TheDeviceIsOpenOnlyWhileThereIsSomethingToPlay) {
     }
 }
 
+// The sound server killed and started again: the next words are heard on the new one, not lost
+// to the old stream until it has been idle long enough to be closed.
+TEST(EspeakVoice, ASoundServerThatComesBackIsSpokenToAgain) {
+    if (system("command -v pulseaudio >/dev/null 2>&1") != 0) GTEST_SKIP() << "pulseaudio is not installed";
+    TempDir run;
+    PrivatePulse server(run);
+    ScopedEnv sdl("SDL_AUDIODRIVER", std::nullopt);
+    // What plays on the server now: the streams it has, by their number.
+    const auto streams = [] {
+        FILE* list = popen("pactl list short sink-inputs 2>/dev/null", "r");
+        std::string out;
+        char buffer[256];
+        while (list && std::fgets(buffer, sizeof buffer, list)) out += buffer;
+        if (list) pclose(list);
+        return out;
+    };
+    EspeakVoice voice;
+    voice.speak(kLongText, 3);
+    for (int i = 0; i < 100 && streams().empty(); ++i) std::this_thread::sleep_for(20ms);
+    ASSERT_FALSE(streams().empty());
+    server.restart();
+    ASSERT_TRUE(server.up());
+    voice.speak(kSentence, 3);
+    for (int i = 0; i < 50 && streams().empty(); ++i) std::this_thread::sleep_for(20ms);
+    EXPECT_FALSE(streams().empty());
+}
+
 }  // namespace

@@ -139,19 +139,7 @@ TEST(Stress, TheAnnouncementIsSpokenWholeBeforeKeysPressedInTheWaits) {
 TEST(Stress, ASoundServerThatStopsHoldsNothingUp) {
     if (system("command -v pulseaudio >/dev/null 2>&1") != 0) GTEST_SKIP() << "pulseaudio is not installed";
     TempDir run;
-    const std::string socketPath = run / "native";
-    const pid_t server = fork();
-    if (server == 0) {
-        setenv("XDG_RUNTIME_DIR", run.path().c_str(), 1);
-        setenv("HOME", run.path().c_str(), 1);
-        const std::string native = "module-native-protocol-unix socket=" + socketPath + " auth-anonymous=1";
-        freopen("/dev/null", "w", stderr);
-        execlp("pulseaudio", "pulseaudio", "--daemonize=no", "--exit-idle-time=-1", "-n", "--use-pid-file=no",
-               "--disallow-exit", "-L", "module-null-sink sink_name=null", "-L", native.c_str(), nullptr);
-        _exit(127);
-    }
-    for (int i = 0; i < 200 && access(socketPath.c_str(), F_OK) != 0; ++i) std::this_thread::sleep_for(25ms);
-    ScopedEnv pulse("PULSE_SERVER", "unix:" + socketPath);
+    tw_test::PrivatePulse server(run);
     ScopedEnv sdl("SDL_AUDIODRIVER", std::nullopt);
     ScopedEnv noDaemon("SPEECHD_ADDRESS", "unix_socket:" + run / "none.sock");
     for (const bool bySignal : {false, true}) {
@@ -159,7 +147,7 @@ TEST(Stress, ASoundServerThatStopsHoldsNothingUp) {
         tw_test::PipedGame game(home, " 0 \r\n 3 \r\n\r\n");
         EXPECT_LT(game.waitLine(kGreeting), kGreet);
         std::this_thread::sleep_for(300ms);  // the voice has its stream and is speaking
-        kill(server, SIGSTOP);
+        kill(server.pid(), SIGSTOP);
         game.type(kDown);
         EXPECT_GE(game.waitLine("How to play", 1s), 0);
         game.type(kDown);
@@ -172,7 +160,7 @@ TEST(Stress, ASoundServerThatStopsHoldsNothingUp) {
         }
         EXPECT_LT(game.waitEnd(status), kEnd);
         EXPECT_TRUE(bySignal ? WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM : WIFEXITED(status)) << status;
-        kill(server, SIGCONT);
+        kill(server.pid(), SIGCONT);
     }
     // Every ending signal reaches the game's loop, whichever of its threads the system picks.
     int ended = 0;
@@ -186,8 +174,6 @@ TEST(Stress, ASoundServerThatStopsHoldsNothingUp) {
         ended += game.waitEnd(status, 1500ms) >= 0;
     }
     EXPECT_EQ(ended, 20);
-    kill(server, SIGTERM);
-    waitpid(server, nullptr, 0);
 }
 
 }  // namespace

@@ -165,6 +165,48 @@ private:
     std::vector<std::pair<std::string, Clock::time_point>> lines_;
 };
 
+// A private PulseAudio server with a null sink on a socket of its own, in run's folder; PULSE_SERVER
+// names it while this lives. restart() kills it outright and starts a new one on the same socket.
+class PrivatePulse {
+public:
+    explicit PrivatePulse(const TempDir& run)
+        : run_(run.path()), env_("PULSE_SERVER", "unix:" + run.path() + "/native") {
+        start();
+    }
+    ~PrivatePulse() { stop(SIGTERM); }
+    bool up() const { return ::access((run_ + "/native").c_str(), F_OK) == 0; }
+    void restart() {
+        stop(SIGKILL);
+        ::unlink((run_ + "/native").c_str());
+        start();
+    }
+    pid_t pid() const { return pid_; }
+
+private:
+    void start() {
+        pid_ = fork();
+        if (pid_ == 0) {
+            setenv("XDG_RUNTIME_DIR", run_.c_str(), 1);
+            setenv("HOME", run_.c_str(), 1);
+            const std::string native = "module-native-protocol-unix socket=" + run_ + "/native auth-anonymous=1";
+            if (!freopen("/dev/null", "w", stderr)) _exit(127);
+            execlp("pulseaudio", "pulseaudio", "--daemonize=no", "--exit-idle-time=-1", "-n", "--use-pid-file=no",
+                   "--disallow-exit", "-L", "module-null-sink sink_name=null", "-L", native.c_str(), nullptr);
+            _exit(127);
+        }
+        for (int i = 0; i < 200 && !up(); ++i) std::this_thread::sleep_for(25ms);
+    }
+    void stop(int sig) {
+        if (pid_ <= 0) return;
+        kill(pid_, sig);
+        waitpid(pid_, nullptr, 0);
+        pid_ = -1;
+    }
+    std::string run_;
+    ScopedEnv env_;
+    pid_t pid_ = -1;
+};
+
 }  // namespace tw_test
 
 namespace tw {
