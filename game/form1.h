@@ -217,6 +217,7 @@ private:
     void taskcompleted();
     void infokeys(int KeyCode);
     void questkey();
+    std::optional<std::string> typedahead();
     void saveprompt();
     void loadprompt();
     void exitgame();

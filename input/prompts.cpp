@@ -2,9 +2,11 @@
 #include <algorithm>
 #include <array>
 #include <memory>
+#include <optional>
 
 #include "game/form1.h"
 #include "game/text.h"
+#include "input/keys.h"
 #include "platform/files.h"
 #include "save/savefile.h"
 
@@ -71,6 +73,9 @@ const char* refusal(const std::string& name) {
     return usablename(name) ? "" : kUnusable;
 }
 
+// The hyphen key's code.
+constexpr int kMinus = 189;
+
 // More names than this are counted, not read out.
 constexpr std::size_t kNamesSpoken = 20;
 // Enough of a file's start to see whether it begins as a saved game.
@@ -112,10 +117,42 @@ std::string Form1::savedgamestext() const {
     return text + ".";
 }
 
+// A name typed ahead, during a completion's waits, right behind the keys that opened its question:
+// the held keys up to an Enter, when every one of them is text (letters, digits, a blank, a
+// comma, a full stop, a hyphen; Backspace takes one back). They are the answer, as a terminal's
+// line discipline would have made them, instead of game keys after the box. Nothing otherwise.
+std::optional<std::string> Form1::typedahead() {
+    std::string text;
+    for (std::size_t i = 0; i < heldkeys_.size(); ++i) {
+        const auto [code, shift] = heldkeys_[i];
+        if (key::modifierMask(code)) continue;
+        if (code == key::Enter && shift == 0) {
+            heldkeys_.erase(heldkeys_.begin(), heldkeys_.begin() + static_cast<std::ptrdiff_t>(i) + 1);
+            return text;
+        }
+        if ((shift & ~key::ShiftMask) != 0) return std::nullopt;
+        const bool upper = (shift & key::ShiftMask) != 0;
+        if (code >= 'A' && code <= 'Z')
+            text += static_cast<char>(upper ? code : code - 'A' + 'a');
+        else if (code >= '0' && code <= '9' && !upper)
+            text += static_cast<char>(code);
+        else if (!upper && (code == ' ' || code == key::Comma || code == key::Period || code == kMinus))
+            text += code == ' ' ? ' ' : code == key::Comma ? ',' : code == key::Period ? '.' : '-';
+        else if (code == key::Back && !upper && !text.empty())
+            text.pop_back();
+        else
+            return std::nullopt;
+    }
+    return std::nullopt;
+}
+
 void Form1::saveprompt() {
-    if (speechmode == 0) sayit("Type the file name you wish to save to, and press Enter.  Leave blank to cancel.");
+    const std::optional<std::string> typed = typedahead();
+    if (speechmode == 0 && !typed)
+        sayit("Type the file name you wish to save to, and press Enter.  Leave blank to cancel.");
     const std::string name =
-        platform.inputBox("Type the file name you wish to save to.  Leave blank to cancel.", "Save game");
+        typed ? *typed
+              : platform.inputBox("Type the file name you wish to save to.  Leave blank to cancel.", "Save game");
     if (name.empty()) {
         sayit("Save canceled.");
         return;
@@ -144,8 +181,9 @@ void Form1::loadprompt() {
         sayit(saves + "  Type the file name you wish to load, and press Enter.  Leave blank to cancel.");
     else
         sayit(saves);
+    const std::optional<std::string> typed = typedahead();
     const std::string name =
-        platform.inputBox("Type the file name you wish to load.  Leave blank to cancel.", "Load game");
+        typed ? *typed : platform.inputBox("Type the file name you wish to load.  Leave blank to cancel.", "Load game");
     if (name.empty()) {
         sayit("Load canceled.");
         return;

@@ -71,32 +71,6 @@ inline std::set<std::string> entries(const std::string& folder) {
     return names;
 }
 
-// Bytes written in double quotes with \r \n \t \" \\ and \xHH, as the key scripts write them.
-inline std::string unquote(const std::string& quoted) {
-    std::string out;
-    for (std::size_t i = 1; i + 1 < quoted.size(); ++i) {
-        if (quoted[i] != '\\') {
-            out += quoted[i];
-            continue;
-        }
-        const char c = quoted[++i];
-        if (c == 'x') {
-            out += static_cast<char>(std::stoi(quoted.substr(i + 1, 2), nullptr, 16));
-            i += 2;
-        } else {
-            out += c == 'r' ? '\r' : c == 'n' ? '\n' : c == 't' ? '\t' : c;
-        }
-    }
-    return out;
-}
-
-// The text so many times over.
-inline std::string repeated(const std::string& text, std::size_t times) {
-    std::string out;
-    for (std::size_t i = 0; i < times; ++i) out += text;
-    return out;
-}
-
 inline std::string shellQuoted(const std::string& text) {
     std::string out = "'";
     for (char c : text) out += (c == '\'') ? std::string("'\\''") : std::string(1, c);

@@ -56,11 +56,16 @@ TEST(NewGameWords, WordsTxtLinesInFileOrderWithEveryEndMark) {
         {" sock puppet \r\n\tzebra", {" sock puppet ", "\tzebra"}},
         {"", {}},
         {"caf\xE9\r\n\x80uro\r\n", {"caf\xC3\xA9", "\xE2\x82\xACuro"}},  // read as Windows-1252
-        // A byte-order mark is no word; a line over 256 bytes is none either, so no save outgrows a load.
+        // A byte-order mark is no word; a line over 256 characters is none either, so no save outgrows a load.
         {"\xEF\xBB\xBFkazoo\r\n" + std::string(257, 'w') + "\r\n" + std::string(256, 'v'),
          {"kazoo", std::string(256, 'v')}},
         // The line bound counts lines, whatever ends them: CR LF is one.
-        {driver::repeated("a\r\n", 60000), Words(60000, "a")},
+        {[] {
+             std::string lines;
+             for (int i = 0; i < 60000; ++i) lines += "a\r\n";
+             return lines;
+         }(),
+         Words(60000, "a")},
     };
     ScratchFolder folder;
     testing::HeadlessGame game(folder.path());

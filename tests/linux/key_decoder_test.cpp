@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/headless/key_script.h"
 #include "tests/linux/test_support.h"
 
 namespace {
@@ -35,7 +36,7 @@ TEST(KeyDecoder, EverySequenceOfTheTable) {
         }
         if (op == "feed") {
             const std::size_t open = line.find('"'), close = line.rfind('"');
-            bytes = tw::driver::unquote(line.substr(open, close - open + 1));
+            bytes = tw::unquoteBytes(line.substr(open, close - open + 1));
             in.str(line.substr(close + 1));
         }
         Keys want;
