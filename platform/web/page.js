@@ -188,7 +188,8 @@
   // every line is spoken, the same line twice too, and nothing else announces it. On the Linux
   // desktop Orca (43, Debian's) does not speak those announcements, so there, and where the
   // browser lacks ariaNotify, the log is an assertive live region instead, and a line equal to the
-  // one before it gets a no-break space at its end, since a repeated addition has been seen dropped
+  // one the log showed before it gets a no-break space at its end (so the next equal one goes
+  // without it again), since a repeated addition has been seen dropped
   // (Chromium 156 with Orca 43 spoke both without it; the space is harmless). On
   // paths 0 and 3 the page's own voice speaks, so the screen reader is handed nothing and nothing
   // is heard twice.
@@ -201,8 +202,10 @@
     const live = reader && !notify ? 'assertive' : 'off';
     if (log.getAttribute('aria-live') !== live) log.setAttribute('aria-live', live);
     const line = document.createElement('p');
+    // Compared with what the log last showed, not with the game's line: so the third of three
+    // equal lines goes without the space again, and every addition differs from the one before.
     line.textContent = !notify && reader && text === lastLine ? text + '\u00a0' : text;
-    lastLine = text;
+    lastLine = line.textContent;
     log.appendChild(line);
     if (reader && notify && text) game.ariaNotify(text, { priority: 'high' });
     const mayHaveSpoken = navigator.userActivation && navigator.userActivation.hasBeenActive;
