@@ -1,4 +1,6 @@
 // speech/sayit.cpp: the four speech paths, the screen-reader object and the window title.
+#include <utility>
+
 #include "game/form1.h"
 #include "input/keys.h"
 
@@ -14,7 +16,10 @@ void Form1::sayafter(const std::string& tempm) {
 void Form1::sayit(const std::string& tempm) {
     const int flags = queuenext_ ? kSpeakAsync : kSpeakAsyncPurge;
     queuenext_ = false;
-    if (!tempm.empty() && !replaying_) {
+    // Only this text is the history's replay: keys that run while it is being said (the chord
+    // lets them) are answered, and recorded, as any other.
+    const bool replay = std::exchange(replaying_, false);
+    if (!tempm.empty() && !replay) {
         if (history_.size() == kHistorySize) history_.pop_front();
         history_.push_back(tempm);
         historypos_ = history_.size() - 1;
