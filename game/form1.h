@@ -152,6 +152,7 @@ public:
     void Holder_Timer() override;
     void speakBox(const std::string& text, bool promptSpoken) override;
     void screenReaderSilent() override;
+    void keepGame() override;
     bool handlingKey() const override { return keydepth_ > 0 || ignorekeys != 0; }
 
     // Helpers shared by several operations.

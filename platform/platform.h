@@ -56,6 +56,9 @@ public:
     virtual void speakBox(const std::string& text, bool promptSpoken) = 0;
     // The screen reader's speech interface stopped answering.
     virtual void screenReaderSilent() {}
+    // The window may be taken away without another word (a browser tab hidden, on its way to be
+    // closed or frozen): the game in progress is to be kept now.
+    virtual void keepGame() {}
     // True while a key is being handled (or the game holds keys back): the end of input then
     // waits until it and the keys that came before the end have all been handled.
     virtual bool handlingKey() const { return false; }

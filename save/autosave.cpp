@@ -23,6 +23,12 @@ std::string lowerFirst(std::string why) {
 
 }  // namespace
 
+// Between keys only: inside a key's handling (a completion's waits) the state is half made, and
+// the key keeps the game itself when it is done.
+void Form1::keepGame() {
+    if (!handlingKey()) autosave();
+}
+
 Form1::Autosaved Form1::autosave() {
     if (curroom == 0) return Autosaved::nothing;  // no game in progress
     Autosaved done = Autosaved::written;

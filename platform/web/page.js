@@ -64,6 +64,11 @@
   function wake() {
     if (wakeUp) { const w = wakeUp; wakeUp = null; w(); }
   }
+  // A tab that is hidden may be closed or frozen next without another event the game could
+  // answer: the game is woken to keep the game in progress, and the storage is written.
+  const keep = () => { Module.twKeepAsked = true; idle = false; wake(); };
+  document.addEventListener('visibilitychange', () => { if (document.visibilityState === 'hidden') keep(); });
+  window.addEventListener('pagehide', keep);
   function settle() {
     if ((idle || ended || dialogOpen) && syncing === 0) {
       const waiters = idleWaiters;

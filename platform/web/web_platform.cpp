@@ -27,6 +27,11 @@ EM_JS(double, js_seconds_since_midnight, (), {
     return now.getHours() * 3600 + now.getMinutes() * 60 + now.getSeconds() + now.getMilliseconds() / 1000;
 });
 EM_JS(void, js_persist, (), { Module.twPersist(); });
+EM_JS(int, js_keep_asked, (), {
+    const asked = Module.twKeepAsked ? 1 : 0;
+    Module.twKeepAsked = false;
+    return asked;
+});
 // Waits until the browser's storage holds the files; what went wrong, or nothing.
 // Resolves when a key comes, or after ms (never, when ms is below 0).
 EM_ASYNC_JS(void, js_wait, (double ms), { await Module.twWait(ms); });
@@ -83,6 +88,12 @@ void WebPlatform::setTitle(const std::string& text) {
 void WebPlatform::doEvents() {
     // Whatever the game wrote is handed to the browser's storage at once.
     if (events_.run(sink_, [] { return emscripten_get_now(); })) js_persist();
+    // The tab was hidden: it may be closed or frozen next, with no time to ask. Between keys,
+    // never in the middle of one (a completion keeps the game itself when it is done).
+    if (sink_ && !sink_->handlingKey() && js_keep_asked()) {
+        sink_->keepGame();
+        js_persist();
+    }
 }
 
 void WebPlatform::waitEvents() {

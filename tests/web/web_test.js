@@ -201,6 +201,21 @@ async function chromiumOnly(eng, url, server) {
   })`);
   check(stored.includes('/player/second') && stored.includes('/player/.autosave'),
     `after the second tab ended the storage held ${JSON.stringify(stored)}`);
+  // A tab hidden (on its way to be closed or frozen) keeps the game as it stands: an item moved.
+  const autosaved = () => s.run(`new Promise((resolve) => {
+    const open = indexedDB.open('/player');
+    open.onsuccess = () => {
+      const file = open.result.transaction(['FILE_DATA']).objectStore('FILE_DATA').get('/player/.autosave');
+      file.onsuccess = () => { open.result.close(); resolve(Array.from(file.result.contents).join()); };
+    };
+  })`);
+  const before = await autosaved();
+  for (const key of ['Escape', 'Digit3', 'KeyR', 'KeyA', 'Enter']) { await page.keyboard.press(key); await idle(s); }
+  check(await autosaved() === before, 'an item moved was stored before the tab was hidden');
+  await s.run(`Object.defineProperty(document, 'visibilityState', { value: 'hidden', configurable: true });
+    document.dispatchEvent(new Event('visibilitychange'))`);
+  await idle(s);
+  check(await autosaved() !== before, 'a hidden tab did not keep the game as it stood');
   // The browser offers to install the site: its manifest and worker leave nothing in the way.
   const cdp = await page.createCDPSession();
   // (The test's own browser context is a private one, which Chromium names among the errors.)
