@@ -89,33 +89,30 @@ TEST(Stress, ASpeechDispatcherThatNeverAnswersHoldsNothingUp) {
 }
 
 // On the game's own voice, a key pressed during a completion's waits speaks only once the
-// announcement with its word swaps has been spoken whole: the voice's file holds all of it.
-TEST(Stress, TheAnnouncementIsSpokenWholeBeforeKeysPressedInTheWaits) {
+// announcement with its word swaps has been heard whole: recorded where it is heard, at the sink
+// of a private sound server, the sound after the last Enter lasts the announcement and X's answer.
+TEST(Stress, TheAnnouncementIsHeardWholeBeforeKeysPressedInTheWaits) {
+    if (system("command -v pulseaudio parec >/dev/null 2>&1") != 0) GTEST_SKIP() << "pulseaudio is not installed";
+    TempDir run;
+    tw_test::PrivatePulse server(run);
+    ScopedEnv sdl("SDL_AUDIODRIVER", std::nullopt);
+    ScopedEnv noDaemon("SPEECHD_ADDRESS", "unix_socket:" + run / "none.sock");
     double seconds[2] = {};
     for (const bool pressInWaits : {false, true}) {
         TempDir home;
-        tw_test::PipedGame game(home, " 0 \r\n 3 \r\n\r\n", home / "voice.wav");
-        // Waits until the voice's file has stopped growing for half a second: what was said so far
-        // is written whole, so the next key cuts nothing off and both runs agree up to the
-        // completion, however busy the machine. (A fixed second per key was not always enough.)
-        const auto settle = [&] {
-            std::error_code ec;  // a file not there yet reads as size -1, which settles too
-            for (std::uintmax_t last = 0, size = 0, still = 0; still < 5; last = size) {
-                std::this_thread::sleep_for(100ms);
-                size = std::filesystem::file_size(home / "voice.wav", ec);
-                still = size == last ? still + 1 : 0;
-            }
-        };
-        // The first task of seed 7, done; X follows the last Enter at once, inside its waits.
+        const tw_test::SinkRecording sink(home / "sink.raw");
+        tw_test::PipedGame game(home, " 0 \r\n 3 \r\n\r\n");
+        ASSERT_GE(game.waitLine(kGreeting), 0);
+        // The first task of seed 7, done; X follows the last Enter at once, inside its waits. Before
+        // that Enter, what was said has been heard to its end, so both runs agree up to it.
         for (const char* key : {"\x1b[B", "\x1b[B", "\r", "3", "r", "a", "\r", "9", "e", "a"}) {
-            settle();
             game.type(key);
+            std::this_thread::sleep_for(100ms);
         }
-        settle();
+        sink.settle(sink.samples().size());
+        const std::size_t mark = sink.samples().size();
         game.type("\r");
         if (pressInWaits) game.type("x");
-        // The end of input lets the voice finish what it was given; it is given X's answer only
-        // once the completion has been said.
         ASSERT_GE(
             game.waitLine("You have completed your first task.  Dorvel has gone a little bit more insane.  The "
                           "word, shelf, will now be replaced with, bubblegum.    Press Q, to hear your next task.",
@@ -124,14 +121,13 @@ TEST(Stress, TheAnnouncementIsSpokenWholeBeforeKeysPressedInTheWaits) {
         if (pressInWaits) {
             ASSERT_GE(game.waitLine("You are downstairs in the Laundry room.", 10s), 0);
         }
-        game.closeInput();
-        int status = 0;
-        EXPECT_GE(game.waitEnd(status, 30s), 0);
-        const auto wav = tw_test::readWav(home / "voice.wav");
-        ASSERT_TRUE(wav.has_value());
-        seconds[pressInWaits] = wav->seconds();
+        sink.settle(mark);
+        const auto [first, last] = tw_test::SinkRecording::sound(sink.samples(), mark);
+        ASSERT_LT(first, last) << "nothing reached the sink";
+        seconds[pressInWaits] = double(last - first) / tw_test::SinkRecording::kRate;
     }
-    // The announcement whole, and X's answer after it.
+    // The award, the announcement whole, and X's answer after it.
+    EXPECT_GT(seconds[0], 5.0);
     EXPECT_GT(seconds[1], seconds[0] + 0.5) << seconds[0] << " s without the key, " << seconds[1] << " s with it";
 }
 

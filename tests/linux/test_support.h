@@ -211,6 +211,55 @@ private:
     pid_t pid_ = -1;
 };
 
+// What reaches the private server's sink, recorded from its monitor (16 kHz mono): sound as the
+// player hears it, in real time, after the server's buffers and resampler.
+class SinkRecording {
+public:
+    static constexpr int kRate = 16000;
+    explicit SinkRecording(std::string file) : file_(std::move(file)) {
+        pid_ = fork();
+        if (pid_ == 0) {
+            prctl(PR_SET_PDEATHSIG, SIGKILL);
+            execlp("parec", "parec", "-d", "null.monitor", "--raw", "--format=s16le", "--rate=16000",
+                   "--channels=1", "--latency-msec=10", file_.c_str(), nullptr);
+            _exit(127);
+        }
+    }
+    ~SinkRecording() {
+        kill(pid_, SIGTERM);
+        waitpid(pid_, nullptr, 0);
+    }
+    std::vector<std::int16_t> samples() const {
+        std::ifstream in(file_, std::ios::binary);
+        std::vector<std::int16_t> all;
+        for (std::int16_t s; in.read(reinterpret_cast<char*>(&s), 2);) all.push_back(s);
+        return all;
+    }
+    // Waits until sound has come since sample `from` (or 5 s passed) and then half a second of quiet.
+    void settle(std::size_t from) const {
+        for (int tries = 0; tries < 300; ++tries) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            const auto all = samples();
+            const auto [first, last] = sound(all, from);
+            if ((first < all.size() || tries >= 50) && all.size() >= std::max(last, from) + kRate / 2) return;
+        }
+    }
+    // The first and one past the last sample from `from` on that are not silence.
+    static std::pair<std::size_t, std::size_t> sound(const std::vector<std::int16_t>& all, std::size_t from) {
+        std::size_t first = all.size(), last = 0;
+        for (std::size_t i = from; i < all.size(); ++i) {
+            if (std::abs(all[i]) <= 64) continue;
+            first = std::min(first, i);
+            last = i + 1;
+        }
+        return {first, last};
+    }
+
+private:
+    std::string file_;
+    pid_t pid_ = -1;
+};
+
 }  // namespace tw_test
 
 namespace tw {
