@@ -13,8 +13,12 @@ using namespace terminal;
 
 void TerminalPlatform::messageBox(const std::string& text, const std::string& caption) {
     (void)caption;
-    printLine(text);
-    printLine("Press Enter.");
+    if (outTty_) {
+        printLine(text + "  Press Enter.");
+    } else {
+        printLine(text);
+        printLine("Press Enter.");
+    }
     if (sink_) sink_->speakBox(text + "  Press Enter.", false);
     // Keys already typed reach the box first, as they would reach a dialog.
     for (;;) {
@@ -111,7 +115,7 @@ bool TerminalPlatform::editLine(std::string& line) {
 
 std::string TerminalPlatform::inputBox(const std::string& prompt, const std::string& caption) {
     if (!caption.empty()) printLine(caption);
-    printLine(prompt);
+    printQuestion(prompt);
     // On the voice path the game has just spoken its own prompt; a second one would cut it off.
     if (sink_) sink_->speakBox(caption.empty() ? prompt : caption + ".  " + prompt, true);
     std::string line;

@@ -4,9 +4,11 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -140,7 +142,31 @@ void TerminalPlatform::takeTerminalReplies() {
 
 void TerminalPlatform::write(std::string_view bytes) { writeRaw(settings_.outFd, bytes.data(), bytes.size()); }
 
-void TerminalPlatform::printLine(const std::string& text) { write(printable(text) + "\n"); }
+// On a terminal a message is left with the cursor on its first character: a braille display, which
+// follows the cursor, shows it from its start, and panning reads the rest, however many rows it
+// wraps onto. The next output first moves below it. Elsewhere a message is a plain line.
+void TerminalPlatform::printLine(const std::string& text) {
+    if (!outTty_) {
+        write(printable(text) + "\n");
+        return;
+    }
+    const std::string shown = printable(text);
+    leaveMessage(*saved_->state);
+    winsize size{};
+    const int width = ioctl(settings_.outFd, TIOCGWINSZ, &size) == 0 && size.ws_col > 0 ? size.ws_col : 80;
+    int cells = 0;
+    for (unsigned char c : shown) cells += (c & 0xC0) != 0x80;
+    const int rows = std::max(1, (cells + width - 1) / width);
+    write(shown + "\r" + (rows > 1 ? "\x1b[" + std::to_string(rows - 1) + "A" : ""));
+    saved_->state->parkedRows = rows;
+}
+
+// A question asked on a terminal: the answer is typed on the question's own line.
+void TerminalPlatform::printQuestion(const std::string& text) {
+    if (!outTty_) return printLine(text);
+    leaveMessage(*saved_->state);
+    write(printable(text) + " ");
+}
 
 void TerminalPlatform::setTitle(const std::string& text) {
     title_ = text;

@@ -93,6 +93,7 @@ private:
     void takeTerminalReplies();
     void write(std::string_view bytes);
     void printLine(const std::string& text);
+    void printQuestion(const std::string& text);
     // Reads what standard input has ready, waiting up to timeoutMs (-1: forever) for the first byte.
     void pump(int timeoutMs);
     // The input box's line editing in raw mode, echoing what it keeps; false when the player

@@ -66,6 +66,22 @@ void writeRaw(int fd, const char* data, std::size_t len) {
     }
 }
 
+void leaveMessage(TermState& s) {
+    const int rows = s.parkedRows;
+    if (rows <= 0) return;
+    s.parkedRows = 0;
+    // "\x1b[NB" moves down to the message's last row (it never scrolls), "\n" to a fresh line.
+    char out[16] = "\x1b[";
+    std::size_t n = 2;
+    char digits[8];
+    std::size_t k = 0;
+    for (int r = rows - 1; r > 0 && k < sizeof digits; r /= 10) digits[k++] = static_cast<char>('0' + r % 10);
+    while (k > 0) out[n++] = digits[--k];
+    out[n++] = 'B';
+    if (rows > 1) writeRaw(s.outFd, out, n);
+    writeRaw(s.outFd, "\n", 1);
+}
+
 // Async-signal-safe: only tcflush, tcsetattr and write. At the end, keys typed into the game must
 // not run as commands in the shell; a suspension keeps them for when the game continues.
 void restoreState(TermState& s, bool ending) {
@@ -75,6 +91,7 @@ void restoreState(TermState& s, bool ending) {
         if (ending) tcflush(s.inFd, TCIFLUSH);
         tcsetattr(s.inFd, TCSANOW, &s.saved);
     }
+    leaveMessage(s);
     // Undone in reverse order of doing.
     if (s.kittyOn && !s.inLineMode) writeRaw(s.outFd, kKittyPop.data(), kKittyPop.size());
     if (s.titleSaved) writeRaw(s.outFd, kTitlePop.data(), kTitlePop.size());

@@ -33,6 +33,7 @@ struct TermState {
     volatile std::sig_atomic_t inLineMode = 0;  // a line is typed: the kitty flags are popped
     volatile std::sig_atomic_t titleSaved = 0;  // the title was pushed on the terminal's stack
     volatile std::sig_atomic_t kittyOn = 0;     // kitty keyboard flags were pushed
+    volatile std::sig_atomic_t parkedRows = 0;  // rows of the message the cursor waits at the start of
 };
 
 // The state the process-wide handlers restore.
@@ -45,6 +46,8 @@ void giveSignalsBack();
 // Async-signal-safe: puts the terminal of s back; ending also drops keys typed but not read.
 void restoreState(TermState& s, bool ending);
 void writeRaw(int fd, const char* data, std::size_t len);
+// Async-signal-safe: from the start of a message of parkedRows rows to a fresh line below it.
+void leaveMessage(TermState& s);
 // The signal that asked the game to end the orderly way, or 0; and the descriptor a waiting
 // poll watches to wake for it (-1 when there is none).
 int endingSignal();

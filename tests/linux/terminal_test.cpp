@@ -202,7 +202,13 @@ TEST(TerminalPty, RawModeTitlesLineEditingAndRestore) {
     put(master, "\rq");
     p->doEvents();
     EXPECT_EQ(sink.keys, (Keys{{13, 0}, {81, 0}}));
-    EXPECT_EQ(readFd(master), "\x1b[22;0t\x1b]2;Main menu\x07Main menu\r\n");  // and no echo of the keys
+    // A message waits with the cursor on its first character, where a braille display following
+    // the cursor shows it from its start; the next output begins below all its rows. (No echo of keys.)
+    EXPECT_EQ(readFd(master), "\x1b[22;0t\x1b]2;Main menu\x07Main menu\r");
+    const winsize narrow{1, 40, 0, 0};
+    ioctl(slave, TIOCSWINSZ, &narrow);
+    p->said(std::string(81, 'w'), 1);
+    EXPECT_EQ(readFd(master), "\r\n" + std::string(81, 'w') + "\r\x1b[2A");
     // The input box edits the line itself and echoes only what it keeps: Backspace takes a whole
     // letter, Ctrl+U the line, a key's sequence is dropped unseen, and Escape or Ctrl+D on an empty
     // line cancel.
@@ -216,11 +222,14 @@ TEST(TerminalPty, RawModeTitlesLineEditingAndRestore) {
         {"abc\x1b", "", "abc\r\n"},
         {"\x04", "", ""},
     };
+    // The question and the answer share a line.
+    std::string leave = "\x1b[2B\r\n";
     for (auto [typed, answer, echoed] : boxes) {
         put(master, typed);
         EXPECT_EQ(p->inputBox("Type the file name.", "Save game"), answer) << typed;
         EXPECT_TRUE(p->rawMode());
-        EXPECT_EQ(readFd(master), "Save game\r\nType the file name.\r\n" + std::string(echoed)) << typed;
+        EXPECT_EQ(readFd(master), leave + "Save game\r\r\nType the file name. " + std::string(echoed)) << typed;
+        leave = "";
     }
     // What follows a box is a key again.
     put(master, "q");
