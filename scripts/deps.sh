@@ -10,7 +10,7 @@ packages=("$@")
   libespeak-ng-dev espeak-ng-data
   libspeechd-dev speech-dispatcher
   libsdl2-dev
-  sox tmux strace
+  sox tmux strace brltty
   pulseaudio pulseaudio-utils libpulse-dev speech-dispatcher-espeak-ng
   desktop-file-utils appstream man-db dpkg-dev file
 )

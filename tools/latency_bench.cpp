@@ -3,12 +3,14 @@
 // finds in the recording when the answer's sound arrives and when the old speech stops. The same
 // is measured for speech-dispatcher, called directly the way a screen reader calls it.
 //
-// Usage: latency_bench PROGRAM_FOLDER [ROUNDS]
+// Usage: latency_bench PROGRAM_FOLDER [ROUNDS [SINK_RATE]]
 // Needs PULSE_SERVER (a server whose default source is the sink's monitor) and SPEECHD_ADDRESS
 // (a speech-dispatcher playing to that sink); scripts/bench-latency.sh sets both up.
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <pty.h>
+#include <sched.h>
 #include <pulse/error.h>
 #include <pulse/simple.h>
 #include <libspeechd.h>
@@ -47,9 +49,10 @@ const Clock::time_point kStart = Clock::now();
 double now() { return std::chrono::duration<double>(Clock::now() - kStart).count(); }
 void pause(double seconds) { std::this_thread::sleep_for(std::chrono::duration<double>(seconds)); }
 
-constexpr int kRate = 22050;
+// The sink's own rate, as a sound card runs it (the voice's 22,050 Hz is resampled by the server).
+int kRate = 44100;
 constexpr int kLoud = 8;             // a sample this far from zero is sound
-constexpr int kFrame = 44;           // 2 ms per read, so the clock estimate stays fine-grained
+int frame() { return kRate / 500; }  // 2 ms per read, so the clock estimate stays fine-grained
 const char* const kDown = "\x1b[B";  // "Play the game" after the first press
 const char* const kUp = "\x1b[A";    // "How to play"
 
@@ -58,10 +61,10 @@ const char* const kUp = "\x1b[A";    // "How to play"
 class Recorder {
 public:
     Recorder() {
-        const pa_sample_spec format{PA_SAMPLE_S16LE, kRate, 1};
+        const pa_sample_spec format{PA_SAMPLE_S16LE, static_cast<std::uint32_t>(kRate), 1};
         pa_buffer_attr attr{};
         attr.maxlength = static_cast<std::uint32_t>(-1);
-        attr.fragsize = kFrame * 2;
+        attr.fragsize = static_cast<std::uint32_t>(frame() * 2);
         int error = 0;
         stream_ = pa_simple_new(nullptr, "latency bench", PA_STREAM_RECORD, nullptr, "sink monitor", &format, nullptr,
                                 &attr, &error);
@@ -81,14 +84,20 @@ public:
         std::lock_guard<std::mutex> lock(mutex_);
         return samples_.size();
     }
+    // When the read that delivered the sample returned: never before the sink played it.
     double timeOf(std::size_t index) {
         std::lock_guard<std::mutex> lock(mutex_);
-        return offset_ + double(index) / kRate;
+        const auto read = std::upper_bound(reads_.begin(), reads_.end(), index,
+                                           [](std::size_t i, const Read& r) { return i < r.end; });
+        return read == reads_.end() ? now() : read->at;
     }
+    // The first sample delivered after time.
     std::size_t indexAt(double time) {
         std::lock_guard<std::mutex> lock(mutex_);
-        const double index = (time - offset_) * kRate;
-        return index < 0 ? 0 : static_cast<std::size_t>(index);
+        const auto read = std::lower_bound(reads_.begin(), reads_.end(), time,
+                                           [](const Read& r, double t) { return r.at < t; });
+        if (read == reads_.end()) return samples_.size();
+        return read == reads_.begin() ? 0 : std::prev(read)->end;
     }
     std::vector<std::int16_t> copy(std::size_t from, std::size_t count) {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -127,7 +136,12 @@ public:
 
 private:
     void run() {
-        std::vector<std::int16_t> frame(kFrame);
+        // The instrument must not be the one held up by the busy loops: where allowed, it reads in
+        // real time (the sound server runs at a raised priority too; the game does not).
+        sched_param realtime{};
+        realtime.sched_priority = 10;
+        pthread_setschedparam(pthread_self(), SCHED_FIFO, &realtime);
+        std::vector<std::int16_t> frame(static_cast<std::size_t>(::frame()));
         while (!stop_) {
             int error = 0;
             if (pa_simple_read(stream_, frame.data(), frame.size() * 2, &error) < 0) {
@@ -137,16 +151,20 @@ private:
             const double at = now();
             std::lock_guard<std::mutex> lock(mutex_);
             samples_.insert(samples_.end(), frame.begin(), frame.end());
-            offset_ = std::min(offset_, at - double(samples_.size()) / kRate);
+            reads_.push_back({samples_.size(), at});
         }
     }
 
+    struct Read {
+        std::size_t end;  // one past its last sample
+        double at;        // when it returned
+    };
     pa_simple* stream_ = nullptr;
     std::thread thread_;
     std::atomic<bool> stop_{false};
     std::mutex mutex_;
     std::vector<std::int16_t> samples_;
-    double offset_ = 1e9;
+    std::vector<Read> reads_;
 };
 
 // The game in a pseudo-terminal; what it prints is read and dropped.
@@ -200,8 +218,8 @@ double ms(double seconds) { return seconds * 1000.0; }
 
 // espeak-ng varies the fine shape of its waves a little from one saying to the next, but not
 // their timing: two sayings of one text have the same loudness over time and the same pauses.
-constexpr std::size_t kWindow = kRate / 200;  // 5 ms
-constexpr std::size_t kGap = kRate / 500;     // a pause is at least 2 ms of quiet
+std::size_t kWindow = 0;  // 5 ms
+std::size_t kGap = 0;     // a pause is at least 2 ms of quiet
 
 bool quiet(std::int16_t sample) { return std::abs(sample) < kLoud; }
 
@@ -399,10 +417,12 @@ private:
     // The game's voice speaking text into a WAV file, as the device gets it: without the quiet
     // samples it leaves out before the first sound.
     std::vector<std::int16_t> render(const std::string& text) {
+        int voiceRate = kRate;
         const fs::path wav = fs::temp_directory_path() / ("tw-reference-" + std::to_string(::getpid()) + ".wav");
         {
             tw::EspeakVoice voice(wav.string());
             voice.speak(text, 0);
+            voiceRate = voice.sampleRate();
         }
         std::ifstream in(wav, std::ios::binary);
         std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -412,7 +432,11 @@ private:
             samples.push_back(std::int16_t(std::uint8_t(bytes[i]) | (std::uint8_t(bytes[i + 1]) << 8)));
         std::size_t first = 0;
         while (first < samples.size() && std::abs(samples[first]) < 16) ++first;
-        return {samples.begin() + long(first), samples.end()};
+        // At the sink's rate, as the server's resampler hands it on (near enough for loudness).
+        std::vector<std::int16_t> atSink;
+        const double step = double(voiceRate) / kRate;
+        for (double i = double(first); i < double(samples.size()); i += step) atSink.push_back(samples[std::size_t(i)]);
+        return atSink;
     }
 
     std::string makeHome() {
@@ -514,17 +538,46 @@ void row(const char* what, const std::vector<double>& game, const std::vector<do
                 ratio(game, reader).c_str());
 }
 
+// The sink's configured latency, which the null sink also uses as its processing period.
+std::string sinkPeriod() {
+    FILE* list = popen("pactl list sinks 2>/dev/null", "r");
+    if (!list) return "(unknown)";
+    char line[512];
+    std::string found = "(unknown)";
+    while (std::fgets(line, sizeof line, list)) {
+        double now = 0, configured = 0;
+        if (std::sscanf(line, " Latency: %lf usec, configured %lf usec", &now, &configured) == 2) {
+            char text[64];
+            std::snprintf(text, sizeof text, "%.1f ms", configured / 1000.0);
+            found = text;
+        }
+    }
+    pclose(list);
+    return found;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: latency_bench PROGRAM_FOLDER [ROUNDS]\n");
+        std::fprintf(stderr, "usage: latency_bench PROGRAM_FOLDER [ROUNDS [SINK_RATE]]\n");
         return 2;
     }
     const std::string program = fs::absolute(argv[1]).string();
     const int rounds = argc > 2 ? std::max(2, std::atoi(argv[2])) : 20;
+    if (argc > 3) kRate = std::clamp(std::atoi(argv[3]), 8000, 192000);
+    kWindow = std::size_t(kRate) / 200;
+    kGap = std::size_t(kRate) / 500;
     ::signal(SIGPIPE, SIG_IGN);
     Recorder recorder;
+    std::printf(
+        "Method: the sink's monitor is recorded at %d Hz in reads of 2 ms; each sample's time is\n"
+        "when the read that delivered it returned, which is never before the sink played it (a\n"
+        "sink's own clock cannot be read through its monitor: the server rewinds and renders again\n"
+        "what it had rendered ahead, and the monitor hands on both). A key's time is when its bytes\n"
+        "were written to the game's terminal. Floor: the sink renders in periods of %s, and a read\n"
+        "returns up to 2 ms after its first sample; no figure below that is what a player hears.\n",
+        kRate, sinkPeriod().c_str());
     Bench bench(recorder, program, rounds);
     Figures game = bench.game();
     Figures reader = bench.dispatcher();

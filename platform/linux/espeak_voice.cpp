@@ -278,6 +278,8 @@ void EspeakVoice::setFirstAudioHook(std::function<void()> hook) {
 
 void EspeakVoice::Impl::run(bool wantDevice) {
     blockThreadSignals();
+    // While the game starts, the way to the sound server is made ready for the first words.
+    if (wantDevice) prepareAudioOutput();
     auto lastSound = std::chrono::steady_clock::now();
     std::unique_lock<std::mutex> lock(queueMutex);
     for (;;) {

@@ -117,7 +117,6 @@ public:
     ~PulseStream() override {
         if (!stream_) return;
         pa_threaded_mainloop_lock(link_->loop);
-        pa_stream_set_underflow_callback(stream_, nullptr, nullptr);
         pa_stream_disconnect(stream_);
         pa_stream_unref(stream_);
         pa_threaded_mainloop_unlock(link_->loop);
@@ -138,7 +137,6 @@ public:
         stream_ = pa_stream_new(link_->context, "Tumblewick", &format, nullptr);
         bool started = stream_ && pa_stream_connect_playback(stream_, nullptr, &attr, PA_STREAM_ADJUST_LATENCY, nullptr,
                                                              nullptr) == 0;
-        if (started) pa_stream_set_underflow_callback(stream_, &PulseStream::onUnderflow, this);
         pa_threaded_mainloop_unlock(link_->loop);
         return started && waitFor([&] {
                    pa_threaded_mainloop_lock(link_->loop);
@@ -175,13 +173,6 @@ private:
             if (pa_operation* op = call(stream_, nullptr, nullptr)) pa_operation_unref(op);
         pa_threaded_mainloop_unlock(link_->loop);
     }
-    // The server ran dry. At the end of what was written that is expected; before it, the
-    // player heard a gap.
-    static void onUnderflow(pa_stream*, void* self) {
-        auto* stream = static_cast<PulseStream*>(self);
-        if (stream->playing()) ++stream->underruns_;
-    }
-
     std::shared_ptr<PulseLink> link_;
     pa_stream* stream_ = nullptr;
 };
@@ -285,6 +276,10 @@ std::unique_ptr<AudioStream> openAudioStream(int sampleRate, int channels) {
     ++gOpenOutputs;
     if (stream->open(sampleRate, channels)) return stream;
     return nullptr;
+}
+
+void prepareAudioOutput() {
+    if (!std::getenv("SDL_AUDIODRIVER")) pulseLink();
 }
 
 int openAudioOutputs() { return gOpenOutputs.load(); }

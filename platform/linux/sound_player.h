@@ -34,14 +34,11 @@ public:
     virtual bool broken() const { return false; }
     // True while what was written has not all been played; safe from any thread.
     bool playing() const;
-    // Times the server ran out of samples while some were expected (PulseAudio only).
-    int underruns() const { return underruns_.load(); }
 
 protected:
     AudioStream(int sampleRate, int channels) : bytesPerSecond_(sampleRate * channels * 2) {}
     void wrote(std::size_t bytes);
     void flushed();
-    std::atomic<int> underruns_{0};
 
 private:
     const int bytesPerSecond_;
@@ -52,6 +49,9 @@ private:
 // Opens an output at this rate and channel count; nullptr when there is no usable device.
 // Waits at most about a second for a server that does not answer.
 std::unique_ptr<AudioStream> openAudioStream(int sampleRate, int channels);
+// Connects to the sound server ahead of the first stream, so that the first words wait only for
+// their stream; opens no stream. Cheap when connected, or when no server answers.
+void prepareAudioOutput();
 // How many outputs are open now, in this process.
 int openAudioOutputs();
 
