@@ -106,22 +106,6 @@ void Form1::Form_Load() {
     }
 }
 
-int Form1::rununtilended() {
-    try {
-        Form_Load();
-        Form_Activate();
-        // Only the game, the end of input or a signal ends it, all through endProcess.
-        for (;;) {
-            platform.waitEvents();
-            platform.doEvents();
-        }
-    } catch (const ProcessEnded& end) {
-        // The end of input or a signal: the game in progress is kept all the same.
-        autosave();
-        return end.status;
-    }
-}
-
 void Form1::Form_Activate() { sayit("Tumblewick, rough beta version " + version + ", by Dorvel.  Main menu."); }
 
 }  // namespace tw

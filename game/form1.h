@@ -143,10 +143,6 @@ public:
     // Window events.
     void Form_Load();
     void Form_Activate();
-    // Loads the game and greets, then lets the platform's events run until the game ends the
-    // process (endProcess); returns the status it ended with. For front ends whose platform
-    // waits for events itself.
-    int rununtilended();
     void Form_KeyDown(int KeyCode, int Shift) override;
     void syntheticKeyDown(int KeyCode, int Shift) override;
     void Holder_Timer() override;

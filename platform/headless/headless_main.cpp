@@ -9,7 +9,7 @@
 #include <sstream>
 #include <vector>
 
-#include "game/form1.h"
+#include "app/run.h"
 #include "platform/headless/headless_platform.h"
 #include "platform/headless/key_names.h"
 
@@ -65,61 +65,57 @@ int runHeadless(const HeadlessOptions& options, std::istream& in, std::ostream& 
 
     Form1 form(platform);
     form.seedoverride = options.seed;
-    try {
-        form.Form_Load();
-        form.Form_Activate();
-        std::string line;
-        // Keys the player presses while the next key's waits run: milliseconds after it, code, shift.
-        std::vector<std::array<int, 3>> held;
-        while (nextCommand(in, line)) {
-            std::istringstream words(line);
-            std::string command;
-            words >> command;
-            if (marked(line, out)) continue;
-            int ms = 0;
-            if (command == "held" && !(words >> ms && ms >= 0)) {
-                err << "tumblewick: held needs milliseconds and keys: " << line << '\n';
-                continue;
-            }
-            if (command == "held" || command == "key" || command == "code") {
-                std::string rest;
-                const auto keys =
-                    command == "code" ? keyCode((std::getline(words >> std::ws, rest), rest)) : commandKeys(words);
-                if (!keys || keys->empty()) {
-                    err << "tumblewick: no such key: " << line << '\n';
-                    continue;
-                }
-                if (command == "held") {
-                    for (const KeyPress& k : *keys) held.push_back({ms, k.code, k.shift});
-                    continue;
-                }
-                // Each key in turn, run until it and everything it started (waits included) is over.
-                for (const KeyPress& k : *keys) {
-                    const double now = platform.nowMs();
-                    platform.queueKey(k.code, k.shift);
-                    for (const auto& [after, heldCode, heldShift] : held)
-                        platform.queueKey(heldCode, heldShift, now + after);
-                    held.clear();
-                    do {
-                        platform.doEvents();
-                        if (!platform.idle()) platform.waitEvents();
-                    } while (!platform.idle());
-                }
-            } else if (command == "stall") {
-                // The screen reader's interface stops answering, as a stalled daemon does.
-                form.screenReaderSilent();
-            } else if (command != "type") {
-                err << "tumblewick: unknown command: " << line << '\n';
-            }
-        }
-    } catch (const ProcessEnded& end) {
-        out.flush();
-        return end.status;
-    }
-    // The end of input ends the game as every front end ends it: the game in progress is kept.
-    form.autosave();
+    // The end of the commands ends the game as every front end's end does.
+    const int status = runGame(
+        form, {{}, [&](Form1&) {
+                   std::string line;
+                   // Keys the player presses while the next key's waits run: milliseconds after it, code, shift.
+                   std::vector<std::array<int, 3>> held;
+                   while (nextCommand(in, line)) {
+                       std::istringstream words(line);
+                       std::string command;
+                       words >> command;
+                       if (marked(line, out)) continue;
+                       int ms = 0;
+                       if (command == "held" && !(words >> ms && ms >= 0)) {
+                           err << "tumblewick: held needs milliseconds and keys: " << line << '\n';
+                           continue;
+                       }
+                       if (command == "held" || command == "key" || command == "code") {
+                           std::string rest;
+                           const auto keys = command == "code" ? keyCode((std::getline(words >> std::ws, rest), rest))
+                                                               : commandKeys(words);
+                           if (!keys || keys->empty()) {
+                               err << "tumblewick: no such key: " << line << '\n';
+                               continue;
+                           }
+                           if (command == "held") {
+                               for (const KeyPress& k : *keys) held.push_back({ms, k.code, k.shift});
+                               continue;
+                           }
+                           // Each key in turn, run until it and everything it started (waits included) is over.
+                           for (const KeyPress& k : *keys) {
+                               const double now = platform.nowMs();
+                               platform.queueKey(k.code, k.shift);
+                               for (const auto& [after, heldCode, heldShift] : held)
+                                   platform.queueKey(heldCode, heldShift, now + after);
+                               held.clear();
+                               do {
+                                   platform.doEvents();
+                                   if (!platform.idle()) platform.waitEvents();
+                               } while (!platform.idle());
+                           }
+                       } else if (command == "stall") {
+                           // The screen reader's interface stops answering, as a stalled daemon does.
+                           form.screenReaderSilent();
+                       } else if (command != "type") {
+                           err << "tumblewick: unknown command: " << line << '\n';
+                       }
+                   }
+                   return 0;
+               }});
     out.flush();
-    return 0;
+    return status;
 }
 
 }  // namespace tw

@@ -3,7 +3,7 @@
 
 #include <csignal>
 
-#include "game/form1.h"
+#include "app/run.h"
 #include "platform/terminal/terminal_platform.h"
 
 namespace tw {
@@ -21,7 +21,7 @@ int runTerminal(const TerminalOptions& options) {
         // worker threads are joined while the platform still stands.
         Form1 form(platform);
         form.seedoverride = options.seed;
-        status = form.rununtilended();
+        status = runGame(form);
     }
     // Asked to end by a signal: end the way that signal ends a process.
     if (const int sig = TerminalPlatform::endingSignal()) {

@@ -6,7 +6,7 @@
 #include <exception>
 #include <string>
 
-#include "game/form1.h"
+#include "app/run.h"
 #include "platform/files.h"
 #include "platform/web/web_platform.h"
 
@@ -37,7 +37,7 @@ int main() {
         tw::Form1 form(platform);
         if (const double seed = js_seed(); seed >= 0) form.seedoverride = static_cast<std::uint64_t>(seed);
         try {
-            status = form.rununtilended();
+            status = tw::runGame(form);
         } catch (const std::exception& failure) {
             // The player may have no other way to learn why the game is gone.
             status = 1;

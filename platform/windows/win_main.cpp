@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <exception>
 
-#include "game/form1.h"
+#include "app/run.h"
 #include "platform/windows/win_platform.h"
 
 namespace tw {
@@ -28,17 +28,7 @@ int runWindows(const WindowsOptions& options) {
         WinPlatform platform(options.home, options.player);
         Form1 form(platform);
         form.seedoverride = options.seed;
-        try {
-            form.Form_Load();
-            platform.show();
-            form.Form_Activate();
-            const int status = platform.run();
-            // The window was closed: the game in progress is kept, as on every other end.
-            form.autosave();
-            return status;
-        } catch (const ProcessEnded& end) {
-            return end.status;
-        }
+        return runGame(form, {[&] { platform.show(); }, [&](Form1&) { return platform.run(); }});
     } catch (const std::exception& e) {
         // The player may have no other way to learn why the game is gone.
         showStartFailure(std::string("Tumblewick has stopped: ") + e.what());

@@ -268,6 +268,10 @@ LRESULT WinPlatform::handle(UINT message, WPARAM wParam, LPARAM lParam) {
             EndPaint(hwnd_, &ps);
             return 0;
         }
+        case WM_ENDSESSION:
+            // At logoff or shutdown the process is ended once this returns, with no WM_DESTROY.
+            if (wParam && sink_) sink_->keepGame();
+            return 0;
         case WM_DESTROY:
             if (timerId_) KillTimer(hwnd_, timerId_);
             timerId_ = 0;
@@ -288,7 +292,7 @@ void WinPlatform::setTitle(const std::string& text) {
 void WinPlatform::doEvents() {
     MSG msg;
     while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        // The window was closed while the game waited: end as the system would, unsaved.
+        // The window was closed while the game waited: the game ends, and its end keeps it.
         if (msg.message == WM_QUIT) endProcess(static_cast<int>(msg.wParam));
         TranslateMessage(&msg);
         DispatchMessageW(&msg);

@@ -85,9 +85,9 @@ TEST(Braille, EachMessageIsShownFromItsFirstCharacterAndPanningReadsOn) {
     const std::string client = "client:" + dir / "display", screen = "vt=" + std::to_string(vt);
     const pid_t brltty = spawn([&] {
         if (!freopen("/dev/null", "w", stderr)) _exit(127);  // its notes on this machine's missing modules
-        execlp("brltty", "brltty", "-n", "-q", "-N", "-b", "vr", "-d", client.c_str(), "-x", "lx", "-X",
-               screen.c_str(), "-s", "no", "-f", "/dev/null", "-F", (dir / "prefs").c_str(), "-W",
-               (dir / "w").c_str(), "-U", (dir / "u").c_str(), "-P", (dir / "pid").c_str(), "-t", "en_US",
+        execlp("brltty", "brltty", "-n", "-q", "-N", "-b", "vr", "-d", client.c_str(), "-x", "lx", "-X", screen.c_str(),
+               "-s", "no", "-f", "/dev/null", "-F", (dir / "prefs").c_str(), "-W", (dir / "w").c_str(), "-U",
+               (dir / "u").c_str(), "-P", (dir / "pid").c_str(), "-t", "en_US",
                "--start-message=", "--stop-message=", "-L", (dir / "log").c_str(), nullptr);
     });
     pollfd waiting{listener, POLLIN, 0};
@@ -121,8 +121,9 @@ TEST(Braille, EachMessageIsShownFromItsFirstCharacterAndPanningReadsOn) {
     const std::string arrival = "You have arrived at Dorvel's house.  Press Q, to hear your first task.";
     EXPECT_EQ(type("\r"), cells(arrival, 0));
     // A task longer than the console is wide: its second row follows its first.
-    const std::string task = "To start you off, go down, and get the bowl from the Kitchen, then put it on the "
-                             "floor, in the Laundry room.";
+    const std::string task =
+        "To start you off, go down, and get the bowl from the Kitchen, then put it on the "
+        "floor, in the Laundry room.";
     EXPECT_EQ(type("q"), cells(task, 0));
     EXPECT_EQ(display.command("FWINRT"), cells(task, 40));
     EXPECT_EQ(display.command("FWINRT"), cells(task, 80));
