@@ -7,7 +7,7 @@
 
 namespace tw {
 
-std::string Form1::programpath(const std::string& name) const { return platform.playerFolder() + "/" + name; }
+std::string Form1::playerpath(const std::string& name) const { return platform.playerFolder() + "/" + name; }
 
 std::string Form1::shippedpath(const std::string& name) const { return platform.programFolder() + "/" + name; }
 
@@ -19,11 +19,11 @@ Outcome Form1::saveprogress() {
         besttasks ? valueText(*besttasks) : std::string(),
     };
     // Replaced whole or not at all: a failed write keeps the previous settings.
-    return files::replace(programpath("progress.ini"), joinLines(lines));
+    return files::replace(playerpath("progress.ini"), joinLines(lines));
 }
 
 Outcome Form1::readprogress() {
-    const std::string path = programpath("progress.ini");
+    const std::string path = playerpath("progress.ini");
     if (!files::isFile(path)) return {};
     const auto lines = readTextFile(path, kMaxSettingsBytes, kMaxSettingsLines);
     if (!lines) return Outcome::failed("progress.ini cannot be opened; the default settings are used");

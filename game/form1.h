@@ -1,4 +1,21 @@
 // game/form1.h: Form1, the one game object: every field of the game and its operations.
+//
+// Where each operation is defined:
+//   app/progress.cpp     readprogress saveprogress playerpath shippedpath
+//   app/startup.cpp      the constructor, Form_Load, Form_Activate, titletext
+//   app/run.cpp          runGame: the load, the greeting, the events and the end, for every front end
+//   game/newgame.cpp     newgame helditem itematspot
+//   game/swapit.cpp      swapit                   words/swapmore.cpp   swapmore
+//   game/youwin.cpp      youwin                   tasks/setquest.cpp   setquest questcheck taskfits
+//   input/keydown.cpp    Form_KeyDown syntheticKeyDown dispatchkey runkey mainmenukeys pagemenukeys
+//                        playgame exitgame
+//   input/playkeys.cpp   housekeys enterkey taskcompleted
+//   input/infokeys.cpp   infokeys questkey        input/speechkeys.cpp speechpathkey ratekey
+//   input/prompts.cpp    saveprompt loadprompt savedgames savedgamestext typedahead
+//   save/autosave.cpp    autosave keepGame        save/loadgame.cpp    loadgame
+//   save/savegame.cpp    savegame                 speech/hold.cpp      hold Holder_Timer
+//   speech/sayit.cpp     sayit sayafter setwindowtitle speakBox screenReaderSilent historykey
+//                        runchordkeys loadjaws
 #pragma once
 
 #include <array>
@@ -156,7 +173,7 @@ public:
     int itematspot(int room, int spot, int n) const;  // the n-th item at a place; 0 if none
     // A file the game writes or a player's own file: in the player folder, which is the
     // program's folder unless the copy is installed.
-    std::string programpath(const std::string& name) const;
+    std::string playerpath(const std::string& name) const;
     // A file that ships with the game, in the program's folder.
     std::string shippedpath(const std::string& name) const;
     // The saved games in the player folder, by name, sorted; and the sentence that lists them.

@@ -116,7 +116,7 @@ void Form1::newgame() {
     // A missing word list gives an empty pool; wordsok lets the caller tell the player.
     List2.clear();
     // A player's own word list, beside their saved games, wins over the one that ships.
-    const std::string own = programpath("words.txt");
+    const std::string own = playerpath("words.txt");
     const auto words = readTextFile(files::isFile(own) ? own : shippedpath("words.txt"));
     wordsok = words.has_value();
     if (words)

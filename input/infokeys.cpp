@@ -53,7 +53,7 @@ void Form1::questkey() {
     sayit(task);
     // The task has been spoken already; a file that cannot be written changes nothing for play.
     // Written like a save, so a link planted at its name is replaced, never written through.
-    files::replace(programpath("lasttask.txt"), joinLines({task}));
+    files::replace(playerpath("lasttask.txt"), joinLines({task}));
 }
 
 }  // namespace tw

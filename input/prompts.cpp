@@ -87,7 +87,7 @@ std::vector<std::string> Form1::savedgames() const {
     std::vector<std::string> found;
     const std::string folder = platform.playerFolder();
     for (const std::string& name : files::fileNames(folder)) {
-        if (!usablename(name) || files::isTemporaryName(name)) continue;
+        if (!usablename(name)) continue;
         // Only a file that starts as a save is read whole.
         std::string start;
         const std::string path = folder + "/" + name;
@@ -194,7 +194,7 @@ void Form1::loadprompt() {
         return;
     }
     const std::string file = last ? kAutosaveFile : earlier ? kEarlierFile : sameSave(platform.playerFolder(), name);
-    if (!files::isFile(programpath(file))) {
+    if (!files::isFile(playerpath(file))) {
         sayit("That file cannot be found within the game's directory.");
         return;
     }

@@ -37,15 +37,15 @@ Form1::Autosaved Form1::autosave() {
     // before this game is written over it, so a fresh game never takes a played one's place.
     if (lastisother_) {
         std::string earlier;
-        if (progressIn(programpath(kAutosaveFile), earlier)) {
-            kept = files::replace(programpath(kEarlierFile), earlier);
+        if (progressIn(playerpath(kAutosaveFile), earlier)) {
+            kept = files::replace(playerpath(kEarlierFile), earlier);
             done = Autosaved::earlierkept;
         }
         if (kept.ok) lastisother_ = false;
     }
     std::string bytes;
     if (kept.ok) kept = savedGameBytes(*this, bytes);
-    if (kept.ok) kept = files::replace(programpath(kAutosaveFile), bytes);
+    if (kept.ok) kept = files::replace(playerpath(kAutosaveFile), bytes);
     if (kept.ok) {
         autosavetold_ = false;
         return done;

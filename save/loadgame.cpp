@@ -189,7 +189,7 @@ Outcome readSaveFile(const std::string& path, GameState& out) {
 
 Outcome Form1::loadgame(const std::string& tempm) {
     if (tempm.empty()) return Outcome::failed("no name was given");
-    const std::string path = programpath(tempm);
+    const std::string path = playerpath(tempm);
     if (files::isFolder(path)) return Outcome::failed("that name is a folder, not a saved game");
     if (!files::exists(path)) return Outcome::failed("there is no saved game of that name");
 

@@ -78,7 +78,7 @@ Outcome Form1::savegame(const std::string& tempm) {
     std::string bytes;
     // Everything is built before the file is touched, so a refusal writes nothing.
     if (const Outcome built = savedGameBytes(*this, bytes); !built.ok) return built;
-    if (const Outcome written = files::replace(programpath(tempm), bytes); !written.ok)
+    if (const Outcome written = files::replace(playerpath(tempm), bytes); !written.ok)
         return Outcome::failed("the file cannot be written: " + written.why);
     return {};
 }

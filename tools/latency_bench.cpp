@@ -94,8 +94,8 @@ public:
     // The first sample delivered after time.
     std::size_t indexAt(double time) {
         std::lock_guard<std::mutex> lock(mutex_);
-        const auto read = std::lower_bound(reads_.begin(), reads_.end(), time,
-                                           [](const Read& r, double t) { return r.at < t; });
+        const auto read =
+            std::lower_bound(reads_.begin(), reads_.end(), time, [](const Read& r, double t) { return r.at < t; });
         if (read == reads_.end()) return samples_.size();
         return read == reads_.begin() ? 0 : std::prev(read)->end;
     }

@@ -57,7 +57,6 @@ public:
     static int endingSignal();
 
     bool rawMode() const { return raw_; }
-    bool kittyKeyboard() const { return kittyPushed_; }
     // Puts the terminal back now (idempotent); the destructor and every way of ending call it.
     void restoreTerminal();
 

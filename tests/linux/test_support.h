@@ -220,8 +220,8 @@ public:
         pid_ = fork();
         if (pid_ == 0) {
             prctl(PR_SET_PDEATHSIG, SIGKILL);
-            execlp("parec", "parec", "-d", "null.monitor", "--raw", "--format=s16le", "--rate=16000",
-                   "--channels=1", "--latency-msec=10", file_.c_str(), nullptr);
+            execlp("parec", "parec", "-d", "null.monitor", "--raw", "--format=s16le", "--rate=16000", "--channels=1",
+                   "--latency-msec=10", file_.c_str(), nullptr);
             _exit(127);
         }
     }
