@@ -43,10 +43,52 @@
     wake();
   }
   game.addEventListener('keydown', (event) => {
+    pressedButton = null;
     if (ended || dialogOpen || browserKey(event)) return;
     event.preventDefault();
     keyIn(virtualKey(event), (event.shiftKey ? shiftMask : 0) | (event.ctrlKey ? ctrlMask : 0) | (event.altKey ? altMask : 0));
   });
+  // ---- Touch: a real button for everything the keys do, grouped under headings, for a phone's
+  // screen reader (swipe to a button, double-tap it). A press goes in as its key does, and the
+  // focus stays on the button, so pressing again repeats. ----
+  const touchGroups = [
+    ['Menu', [['Previous entry', 38], ['Next entry', 40], ['Choose', 13], ['Back', 27]]],
+    ['Rooms', [['1 Living room', 49], ['2 Dining room', 50], ['3 Kitchen', 51], ['4 Hallway', 52], ['5 Bathroom', 53],
+      ['6 Bedroom', 54], ['7 Spare room', 55], ['8 Family room', 56], ['9 Laundry room', 57], ['0 Computer room', 48]]],
+    ['Spots', [...'WERTYUI'].map((c, i) => ['spot ' + (i + 1), c.charCodeAt(0)])],
+    ['Items', [...'ASDFGHJ'].map((c, i) => ['item ' + (i + 1), c.charCodeAt(0)]).concat([['Swap', 13]])],
+    ['Ask', [['Task', 81], ['Where and what I carry', 90], ['Where', 88], ['What I carry', 67], ['Word changes', 86],
+      ['Tasks done', 66], ['Earlier message', 188], ['Later message', 190], ['Help', 112]]],
+    ['Speech', [['Next speech path', 9], ['Faster', 33], ['Slower', 34], ['Silence', 17, ctrlMask],
+      ['Jump to the task\'s spot', 192, ctrlMask]]],
+  ];
+  const touch = document.getElementById('touch');
+  const touchToggle = document.getElementById('touch-toggle');
+  let pressedButton = null;  // where the focus goes back to after a dialog the button opened
+  for (const [heading, keys] of touchGroups) {
+    const title = document.createElement('h2');
+    title.textContent = heading;
+    const row = document.createElement('div');
+    row.className = 'keys';
+    for (const [name, vk, shift = 0] of keys) {
+      const button = document.createElement('button');
+      button.type = 'button';
+      button.textContent = name;
+      button.dataset.vk = vk;
+      button.dataset.shift = shift;
+      button.addEventListener('click', () => { pressedButton = button; keyIn(vk, shift); });
+      row.append(button);
+    }
+    touch.append(title, row);
+  }
+  function showTouch(on) {
+    touch.hidden = !on;
+    touchToggle.setAttribute('aria-expanded', String(on));
+  }
+  touchToggle.addEventListener('click', () => showTouch(touch.hidden));
+  if (params.has('touch') || window.matchMedia('(pointer: coarse)').matches) showTouch(true);
+  window.addEventListener('touchstart', () => showTouch(true), { once: true, passive: true });
+
   // For tests: a key as one key-down with its modifiers, as the key scripts press a chord, where a
   // keyboard sends the modifier's own key-down first; and keys no keyboard here has.
   window.tumblewickKey = keyIn;
@@ -122,6 +164,7 @@
   const prompt = document.getElementById('dialog-prompt');
   const input = document.getElementById('dialog-input');
   const ok = document.getElementById('dialog-ok');
+  const cancel = document.getElementById('dialog-cancel');
   function openDialog(text, title, withInput) {
     heard(withInput ? 'input: ' + title + ' | ' + text : 'box: ' + text);
     return new Promise((resolve) => {
@@ -134,19 +177,26 @@
       const close = (answer) => {
         dialog.removeEventListener('keydown', onKey, true);
         ok.removeEventListener('click', onOk);
+        cancel.removeEventListener('click', onCancel);
         dialog.hidden = true;
         dialogOpen = false;
-        game.focus();
+        (pressedButton && !touch.hidden ? pressedButton : game).focus();
         resolve(answer);
       };
       const onOk = () => close(withInput ? input.value : '');
+      const onCancel = () => close('');
       const onKey = (event) => {
-        if (event.key === 'Enter') { event.preventDefault(); onOk(); }
-        else if (event.key === 'Escape') { event.preventDefault(); close(''); }
-        else if (event.key === 'Tab') { event.preventDefault(); (document.activeElement === ok && withInput ? input : ok).focus(); }
+        if (event.key === 'Enter' && document.activeElement !== cancel) { event.preventDefault(); onOk(); }
+        else if (event.key === 'Escape') { event.preventDefault(); onCancel(); }
+        else if (event.key === 'Tab') {
+          event.preventDefault();
+          const order = withInput ? [input, ok, cancel] : [ok, cancel];
+          order[(order.indexOf(document.activeElement) + (event.shiftKey ? order.length - 1 : 1)) % order.length].focus();
+        }
       };
       dialog.addEventListener('keydown', onKey, true);
       ok.addEventListener('click', onOk);
+      cancel.addEventListener('click', onCancel);
       (withInput ? input : ok).focus();
       settle();
     });

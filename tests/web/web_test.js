@@ -43,11 +43,13 @@ async function puppeteerEngine(name) {
       args: ['--no-sandbox', '--disable-gpu', '--autoplay-policy=no-user-gesture-required'] });
   return {
     browser,
-    async session() {
+    async session(touch = false) {
       const context = await browser.createBrowserContext();
       const page = await context.newPage();
+      // A phone: a touch screen of 390 x 844 CSS pixels, whose main pointer is coarse.
+      if (touch) await page.emulate(require('puppeteer-core').KnownDevices['iPhone 13']);
       return {
-        page, goto: (url) => page.goto(url), reload: () => page.reload(),
+        page, touch, goto: (url) => page.goto(url), reload: () => page.reload(),
         run: (expression) => page.evaluate(expression),
         press: (code) => page.keyboard.press(code),
         type: async (text) => { if (text) await page.keyboard.type(text); await page.keyboard.press('Enter'); },
@@ -106,14 +108,25 @@ async function waitForGame(s) {
   for (let i = 0; i < 200 && !(await idle(s)); i++) await new Promise((r) => setTimeout(r, 50));
 }
 async function press(s, vk, mask) {
+  if (s.touch) return tap(s, vk, mask);
   const code = browserKey(vk, mask);
   if (code) await s.press(code);
   else await s.run(`window.tumblewickKey(${vk}, ${mask})`);
 }
 
+// By touch: the button that stands for the key is tapped, and keeps the focus.
+async function tap(s, vk, mask) {
+  const button = await s.page.$(`#touch button[data-vk="${vk}"][data-shift="${mask}"]`);
+  if (!check(button !== null, `no button stands for key ${vk} with ${mask}`)) return;
+  await button.tap();
+  await waitForGame(s);
+  check(await s.page.evaluate((b) => !document.getElementById('dialog').hidden || document.activeElement === b, button),
+    `the focus left the button ${await s.page.evaluate((b) => b.textContent, button)}`);
+}
+
 // A key script, played by the game's own interpreter (tumblewick --script FILE --adapter), which
 // asks this page for each step and compares what it answers; see platform/headless/key_script.cpp.
-async function play(eng, url, file) {
+async function play(eng, url, file, touch = false) {
   const started = Date.now();
   const game = spawn(exe, ['--headless', '--script', file, '--adapter'], { cwd: served });
   let report = '';
@@ -128,7 +141,7 @@ async function play(eng, url, file) {
     if (word === 'needs') answer(rest.length ? [`skip it needs ${rest.join(', ')}`] : []);
     if (word === 'place') { placed[rest[0]] = rest[1] === '-' ? null : Buffer.from(rest[1], 'hex').toString('base64'); answer([]); }
     if (word === 'start') {
-      s = await eng.session();
+      s = await eng.session(touch);
       await s.goto(`${url}?seed=${rest[0]}`);
       await waitForGame(s);
       if (Object.keys(placed).length) {
@@ -151,7 +164,12 @@ async function play(eng, url, file) {
       held = [];
       answer(await heard());
     }
-    if (word === 'type') { await s.type(rest.join(' ')); answer(await heard()); }
+    if (word === 'type' && touch) {
+      // The phone's own keyboard in the box, then its OK button; the focus goes back to the button.
+      await s.page.type('#dialog-input', rest.join(' '));
+      await s.page.tap('#dialog-ok');
+      answer(await heard());
+    } else if (word === 'type') { await s.type(rest.join(' ')); answer(await heard()); }
     if (word === 'restart') { await s.reload(); from = 0; answer(await heard()); }
     if (word === 'file') {
       const files = await s.run('window.tumblewickFiles()');
@@ -162,7 +180,38 @@ async function play(eng, url, file) {
   if (s) await s.close();
   const name = path.basename(file);
   if (/left out/.test(report)) console.log(`${engine}: ${name} ${report.trim().replace(/^.*?: /, '')}`);
-  else if (check(status === 0, `${name}: ${report}`)) console.log(`${engine}: ${name} (${((Date.now() - started) / 1000).toFixed(1)} s)`);
+  else if (check(status === 0, `${name}${touch ? ' by touch' : ''}: ${report}`)) {
+    console.log(`${engine}: ${name}${touch ? ' by touch' : ''} (${((Date.now() - started) / 1000).toFixed(1)} s)`);
+  }
+}
+
+// ---- The touch layout, on a phone's screen: it fits, every button is big enough, nothing moves
+// when a line is said, and an audit finds nothing in either layout. ----
+async function touchLayout(eng, url) {
+  const s = await eng.session(true);
+  const page = s.page;
+  await s.goto(`${url}?seed=3`);
+  await waitForGame(s);
+  check(await s.run("!document.getElementById('touch').hidden"), 'a phone did not get the touch layout');
+  await page.setViewport({ width: 360, height: 640, isMobile: true, hasTouch: true });
+  const sizes = () => s.run(`[...document.querySelectorAll('#touch button, #touch-toggle')].map((b) => {
+    const r = b.getBoundingClientRect(); return [b.textContent, r.width, r.height, r.top + scrollY]; })`);
+  const before = await sizes();
+  const small = before.filter(([, w, h]) => w < 44 || h < 44).map(([name]) => name);
+  check(small.length === 0, `buttons smaller than 44 x 44: ${small.join(', ')}`);
+  check(await s.run('document.documentElement.scrollWidth <= innerWidth'), 'the touch layout scrolls sideways at 360 pixels');
+  for (const name of ['Next entry', 'Choose', 'Task', 'Where']) {
+    await (await page.$(`xpath///button[text()="${name}"]`)).tap();
+    await waitForGame(s);
+  }
+  check(JSON.stringify(await sizes()) === JSON.stringify(before), 'buttons moved when lines were said');
+  await page.addScriptTag({ content: fs.readFileSync(require.resolve('axe-core'), 'utf8') });
+  for (const layout of ['touch', 'keyboard']) {
+    const found = await s.run('axe.run(document).then((r) => r.violations.map((v) => v.id + ": " + v.nodes.length))');
+    check(found.length === 0, `the audit found in the ${layout} layout: ${found.join('; ')}`);
+    await page.tap('#touch-toggle');
+  }
+  await s.close();
 }
 
 // ---- What only Chromium checks: Tab, a second tab, installing, storage, the end, offline. ----
@@ -289,7 +338,11 @@ async function chromiumOnly(eng, url, server) {
     const files = chosen.length ? chosen : fs.readdirSync(corpus)
       .filter((f) => f.endsWith('.tw') && (engine === 'chromium' || f !== 'whole-game.tw')).sort();
     for (const file of files) await play(eng, url, path.resolve(corpus, file));
-    if (engine === 'chromium') await chromiumOnly(eng, url, server);
+    if (engine === 'chromium') {
+      await touchLayout(eng, url);
+      for (const file of ['screen-reader.tw', 'whole-game.tw']) await play(eng, url, path.resolve(corpus, file), true);
+      await chromiumOnly(eng, url, server);
+    }
   } finally {
     await eng.close();
     server.kill();
