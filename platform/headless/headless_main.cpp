@@ -53,6 +53,55 @@ std::string typedAnswer(std::istream& in, std::ostream& out) {
     return "";
 }
 
+// The driver's commands, one a line, until they run out.
+int playCommands(HeadlessPlatform& platform, Form1& form, std::istream& in, std::ostream& out, std::ostream& err) {
+    std::string line;
+    // Keys the player presses while the next key's waits run: milliseconds after it, code, shift.
+    std::vector<std::array<int, 3>> held;
+    while (nextCommand(in, line)) {
+        std::istringstream words(line);
+        std::string command;
+        words >> command;
+        if (marked(line, out)) continue;
+        int ms = 0;
+        if (command == "held" && !(words >> ms && ms >= 0)) {
+            err << "tumblewick: held needs milliseconds and keys: " << line << '\n';
+            continue;
+        }
+        if (command == "held" || command == "key" || command == "code") {
+            std::string rest;
+            const auto keys =
+                command == "code" ? keyCode((std::getline(words >> std::ws, rest), rest)) : commandKeys(words);
+            if (!keys || keys->empty()) {
+                err << "tumblewick: no such key: " << line << '\n';
+                continue;
+            }
+            if (command == "held") {
+                for (const KeyPress& k : *keys) held.push_back({ms, k.code, k.shift});
+                continue;
+            }
+            // Each key in turn, run until it and everything it started (waits included) is over.
+            for (const KeyPress& k : *keys) {
+                const double now = platform.nowMs();
+                platform.queueKey(k.code, k.shift);
+                for (const auto& [after, heldCode, heldShift] : held)
+                    platform.queueKey(heldCode, heldShift, now + after);
+                held.clear();
+                do {
+                    platform.doEvents();
+                    if (!platform.idle()) platform.waitEvents();
+                } while (!platform.idle());
+            }
+        } else if (command == "stall") {
+            // The screen reader's interface stops answering, as a stalled daemon does.
+            form.screenReaderSilent();
+        } else if (command != "type") {
+            err << "tumblewick: unknown command: " << line << '\n';
+        }
+    }
+    return 0;
+}
+
 }  // namespace
 
 int runHeadless(const HeadlessOptions& options, std::istream& in, std::ostream& out, std::ostream& err) {
@@ -66,54 +115,7 @@ int runHeadless(const HeadlessOptions& options, std::istream& in, std::ostream& 
     Form1 form(platform);
     form.seedoverride = options.seed;
     // The end of the commands ends the game as every front end's end does.
-    const int status = runGame(
-        form, {{}, [&](Form1&) {
-                   std::string line;
-                   // Keys the player presses while the next key's waits run: milliseconds after it, code, shift.
-                   std::vector<std::array<int, 3>> held;
-                   while (nextCommand(in, line)) {
-                       std::istringstream words(line);
-                       std::string command;
-                       words >> command;
-                       if (marked(line, out)) continue;
-                       int ms = 0;
-                       if (command == "held" && !(words >> ms && ms >= 0)) {
-                           err << "tumblewick: held needs milliseconds and keys: " << line << '\n';
-                           continue;
-                       }
-                       if (command == "held" || command == "key" || command == "code") {
-                           std::string rest;
-                           const auto keys = command == "code" ? keyCode((std::getline(words >> std::ws, rest), rest))
-                                                               : commandKeys(words);
-                           if (!keys || keys->empty()) {
-                               err << "tumblewick: no such key: " << line << '\n';
-                               continue;
-                           }
-                           if (command == "held") {
-                               for (const KeyPress& k : *keys) held.push_back({ms, k.code, k.shift});
-                               continue;
-                           }
-                           // Each key in turn, run until it and everything it started (waits included) is over.
-                           for (const KeyPress& k : *keys) {
-                               const double now = platform.nowMs();
-                               platform.queueKey(k.code, k.shift);
-                               for (const auto& [after, heldCode, heldShift] : held)
-                                   platform.queueKey(heldCode, heldShift, now + after);
-                               held.clear();
-                               do {
-                                   platform.doEvents();
-                                   if (!platform.idle()) platform.waitEvents();
-                               } while (!platform.idle());
-                           }
-                       } else if (command == "stall") {
-                           // The screen reader's interface stops answering, as a stalled daemon does.
-                           form.screenReaderSilent();
-                       } else if (command != "type") {
-                           err << "tumblewick: unknown command: " << line << '\n';
-                       }
-                   }
-                   return 0;
-               }});
+    const int status = runGame(form, {{}, [&](Form1& f) { return playCommands(platform, f, in, out, err); }});
     out.flush();
     return status;
 }
