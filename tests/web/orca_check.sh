@@ -187,3 +187,19 @@ for i in "${!commands[@]}"; do
   checkHeard "$from" "${want[@]}"
 done
 echo "orca in $engine: $((${#commands[@]})) commands, every line spoken once and in order"
+
+# By touch: the buttons are reached with Orca's own navigation (browse mode; B, the next button),
+# read by their names, and pressed; the game's answer is read after. The script left the menu on
+# "Exit the game".
+from="$(wc -l <"$spoken")"
+xdotool key Insert+a
+waitSpoken "$from" "Browse mode" 5 || fail "Orca did not go to browse mode"
+xdotool key b
+waitSpoken "$from" "Touch controls" 5 || fail "the button Touch controls was not read"
+xdotool key Return
+sleep 0.5
+xdotool key h b
+waitSpoken "$from" "Previous entry" 5 || fail "the button Previous entry was not read"
+xdotool key Return
+waitSpoken "$from" "Load game" 5 || fail "the answer to Previous entry was not read"
+echo "orca in $engine: the touch buttons read by name, and the answer after a press"
