@@ -337,7 +337,7 @@ public:
     Figures game() {
         Figures f;
         const std::string home = makeHome();
-        for (int i = 0; i < std::max(3, rounds_ / 2); ++i) {
+        for (int i = 0; i < std::max(3, rounds_); ++i) {
             rec_.waitSilence(0.5);
             const double started = now();
             Game game(program_ + "/tumblewick", home);
@@ -363,7 +363,7 @@ public:
     // speech-dispatcher with the same texts, from connecting, then as a reader uses it.
     Figures dispatcher() {
         Figures f;
-        for (int i = 0; i < std::max(3, rounds_ / 2); ++i) {
+        for (int i = 0; i < std::max(3, rounds_); ++i) {
             rec_.waitSilence(0.5);
             const double started = now();
             DispatcherSpeaker speaker;
@@ -401,7 +401,7 @@ private:
 
     void award(Figures& f) {
         const std::string sound = program_ + "/sounds/award.wav";
-        for (int i = 0; i < std::max(3, rounds_ / 2); ++i) {
+        for (int i = 0; i < std::max(3, rounds_); ++i) {
             rec_.waitSilence(i % 3 == 2 ? 3.0 : 0.4);
             const double called = now();
             tw::playWavAsync(sound);

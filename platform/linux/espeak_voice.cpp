@@ -1,7 +1,6 @@
 // platform/linux/espeak_voice.cpp: the voice, spoken by espeak-ng in-process.
 #include "platform/linux/espeak_voice.h"
 
-#include <SDL.h>
 #include <espeak-ng/espeak_ng.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -195,6 +194,17 @@ constexpr auto kLetGo = std::chrono::milliseconds(200);
 }  // namespace
 
 EspeakVoice::EspeakVoice(std::string wavPath) {
+    // The way to the sound server is made while espeak-ng loads its voice, on the other core.
+    if (wavPath.empty()) {
+        try {
+            std::thread([] {
+                blockThreadSignals();
+                prepareAudioOutput();
+            }).detach();
+        } catch (const std::system_error&) {
+            // The voice's own thread connects instead.
+        }
+    }
     Engine& shared = startEngine();
     impl_ = std::make_shared<Impl>(shared, shared.sampleRate);
     if (!wavPath.empty()) {
@@ -331,8 +341,7 @@ void EspeakVoice::Impl::run(bool wantDevice) {
     }
     lock.unlock();
     out.reset();
-    // SDL keeps its error text per thread and frees it only when asked.
-    SDL_TLSCleanup();
+    releaseSdlThreadState();
     lock.lock();
     finished = true;
     idle.notify_all();

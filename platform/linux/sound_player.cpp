@@ -179,6 +179,41 @@ private:
 
 // --- SDL2 -----------------------------------------------------------------------------------
 
+// SDL2 is loaded when it is first wanted, never linked: linked, it and the video libraries it
+// needs (X11, Wayland, DRM) were loaded and set up before the game's first word, which cost the
+// start about 5 ms on an idle machine and twice that on a busy one. Speech through PulseAudio
+// does without it; the award sound and a machine without a PulseAudio server use it.
+#define TW_SDL_CALLS(X)                                                                                        \
+    X(SetHint) X(InitSubSystem) X(QuitSubSystem) X(OpenAudioDevice) X(CloseAudioDevice) X(PauseAudioDevice) \
+    X(QueueAudio) X(ClearQueuedAudio) X(RWFromFile) X(LoadWAV_RW) X(FreeWAV) X(NewAudioStream)             \
+    X(AudioStreamPut) X(AudioStreamFlush) X(AudioStreamAvailable) X(AudioStreamGet) X(FreeAudioStream) X(TLSCleanup)
+
+struct Sdl {
+#define TW_SDL_MEMBER(name) decltype(&SDL_##name) name = nullptr;
+    TW_SDL_CALLS(TW_SDL_MEMBER)
+#undef TW_SDL_MEMBER
+};
+
+std::atomic<bool> gSdlLoaded{false};
+
+// SDL's calls, or nullptr when the library cannot be had (then there is no sound but PulseAudio).
+const Sdl* sdl() {
+    static const Sdl* const loaded = []() -> const Sdl* {
+        void* library = dlopen("libSDL2-2.0.so.0", RTLD_NOW | RTLD_LOCAL);
+        if (!library) return nullptr;
+        static Sdl calls;
+        bool all = true;
+#define TW_SDL_FIND(name) \
+    all = all && (calls.name = reinterpret_cast<decltype(calls.name)>(dlsym(library, "SDL_" #name))) != nullptr;
+        TW_SDL_CALLS(TW_SDL_FIND)
+#undef TW_SDL_FIND
+        if (!all) return nullptr;
+        gSdlLoaded = true;
+        return &calls;
+    }();
+    return loaded;
+}
+
 // SDL's audio initialisation and device open/close must not run on two threads at once.
 std::mutex gSdlMutex;
 int gSdlUsers = 0;
@@ -204,18 +239,19 @@ public:
     SdlStream(int sampleRate, int channels) : AudioStream(sampleRate, channels) {}
     ~SdlStream() override {
         std::lock_guard<std::mutex> lock(gSdlMutex);
-        if (device_) SDL_CloseAudioDevice(device_);
-        if (held_ && --gSdlUsers == 0) SDL_QuitSubSystem(SDL_INIT_AUDIO);
+        if (device_) sdl()->CloseAudioDevice(device_);
+        if (held_ && --gSdlUsers == 0) sdl()->QuitSubSystem(SDL_INIT_AUDIO);
     }
 
     bool open(int sampleRate, int channels) {
+        if (!sdl()) return false;
         std::lock_guard<std::mutex> lock(gSdlMutex);
         if (gSdlUsers == 0) {
             muteAlsa();
             // SDL's audio pulls in its event subsystem, which would otherwise take over Ctrl+C.
-            SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
-            SDL_SetHint(SDL_HINT_AUDIO_DEVICE_APP_NAME, "Tumblewick");
-            if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return false;
+            sdl()->SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+            sdl()->SetHint(SDL_HINT_AUDIO_DEVICE_APP_NAME, "Tumblewick");
+            if (sdl()->InitSubSystem(SDL_INIT_AUDIO) != 0) return false;
         }
         ++gSdlUsers;
         held_ = true;
@@ -225,16 +261,16 @@ public:
         want.channels = static_cast<Uint8>(channels);
         want.samples = static_cast<Uint16>(framesFromEnvironment(512));
         SDL_AudioSpec have{};
-        device_ = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
-        if (device_) SDL_PauseAudioDevice(device_, 0);
+        device_ = sdl()->OpenAudioDevice(nullptr, 0, &want, &have, 0);
+        if (device_) sdl()->PauseAudioDevice(device_, 0);
         return device_ != 0;
     }
     void write(const void* data, std::size_t bytes) override {
-        SDL_QueueAudio(device_, data, static_cast<Uint32>(bytes));
+        sdl()->QueueAudio(device_, data, static_cast<Uint32>(bytes));
         wrote(bytes);
     }
     void flush() override {
-        SDL_ClearQueuedAudio(device_);
+        sdl()->ClearQueuedAudio(device_);
         flushed();
     }
 
@@ -283,6 +319,11 @@ void prepareAudioOutput() {
 }
 
 int openAudioOutputs() { return gOpenOutputs.load(); }
+
+void releaseSdlThreadState() {
+    // SDL keeps its error text per thread and frees it only when asked.
+    if (gSdlLoaded) sdl()->TLSCleanup();
+}
 
 // --- WAV sounds -----------------------------------------------------------------------------
 
@@ -361,6 +402,8 @@ void SoundPlayer::Impl::run() {
     for (;;) {
         const auto ready = [&] { return stopping || pending.has_value(); };
         if (!wake.wait_for(lock, kPollIdle, ready)) {
+            // Loaded once the game has started and spoken, so the first sound does not wait for it.
+            if (!gSdlLoaded) sdl();
             sounding = out && out->playing();
             closeWhenIdle(lock, out, lastSound);
             continue;
@@ -377,8 +420,7 @@ void SoundPlayer::Impl::run() {
     }
     lock.unlock();
     out.reset();
-    // SDL keeps its error text per thread and frees it only when asked.
-    SDL_TLSCleanup();
+    releaseSdlThreadState();
     lock.lock();
     finished = true;
     handledChanged.notify_all();
@@ -389,22 +431,23 @@ void SoundPlayer::Impl::start(const std::string& path) {
     if (out) out->flush();
     sounding = false;
 
+    const Sdl* const call = sdl();
     SDL_AudioSpec source{};
     Uint8* wav = nullptr;
     Uint32 length = 0;
-    if (!SDL_LoadWAV(path.c_str(), &source, &wav, &length)) return;
+    if (!call || !call->LoadWAV_RW(call->RWFromFile(path.c_str(), "rb"), 1, &source, &wav, &length)) return;
 
     std::vector<Uint8> pcm;
-    if (SDL_AudioStream* stream = SDL_NewAudioStream(source.format, source.channels, source.freq, AUDIO_S16SYS,
-                                                     kPlayerChannels, kPlayerRate)) {
-        if (SDL_AudioStreamPut(stream, wav, static_cast<int>(length)) == 0 && SDL_AudioStreamFlush(stream) == 0) {
-            pcm.resize(static_cast<std::size_t>(SDL_AudioStreamAvailable(stream)));
-            const int got = SDL_AudioStreamGet(stream, pcm.data(), static_cast<int>(pcm.size()));
+    if (SDL_AudioStream* stream = call->NewAudioStream(source.format, source.channels, source.freq, AUDIO_S16SYS,
+                                                       kPlayerChannels, kPlayerRate)) {
+        if (call->AudioStreamPut(stream, wav, static_cast<int>(length)) == 0 && call->AudioStreamFlush(stream) == 0) {
+            pcm.resize(static_cast<std::size_t>(call->AudioStreamAvailable(stream)));
+            const int got = call->AudioStreamGet(stream, pcm.data(), static_cast<int>(pcm.size()));
             pcm.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
         }
-        SDL_FreeAudioStream(stream);
+        call->FreeAudioStream(stream);
     }
-    SDL_FreeWAV(wav);
+    call->FreeWAV(wav);
     if (pcm.empty()) return;
     if (!out && Clock::now() >= nextOpen) {
         out = openAudioStream(kPlayerRate, kPlayerChannels);

@@ -54,6 +54,8 @@ std::unique_ptr<AudioStream> openAudioStream(int sampleRate, int channels);
 void prepareAudioOutput();
 // How many outputs are open now, in this process.
 int openAudioOutputs();
+// Frees what SDL keeps for the calling thread, if SDL was loaded; for a thread that ends.
+void releaseSdlThreadState();
 
 // Plays one sound at a time on its own thread. play() only hands the path over; loading, opening
 // the device and queueing happen later, so a slow or missing sound system never stalls a key.
