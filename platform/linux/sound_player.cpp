@@ -183,10 +183,13 @@ private:
 // needs (X11, Wayland, DRM) were loaded and set up before the game's first word, which cost the
 // start about 5 ms on an idle machine and twice that on a busy one. Speech through PulseAudio
 // does without it; the award sound and a machine without a PulseAudio server use it.
-#define TW_SDL_CALLS(X)                                                                                        \
-    X(SetHint) X(InitSubSystem) X(QuitSubSystem) X(OpenAudioDevice) X(CloseAudioDevice) X(PauseAudioDevice) \
-    X(QueueAudio) X(ClearQueuedAudio) X(RWFromFile) X(LoadWAV_RW) X(FreeWAV) X(NewAudioStream)             \
-    X(AudioStreamPut) X(AudioStreamFlush) X(AudioStreamAvailable) X(AudioStreamGet) X(FreeAudioStream) X(TLSCleanup)
+// clang-format off
+#define TW_SDL_CALLS(X)                                                                                  \
+    X(SetHint) X(InitSubSystem) X(QuitSubSystem) X(OpenAudioDevice) X(CloseAudioDevice)                 \
+    X(PauseAudioDevice) X(QueueAudio) X(ClearQueuedAudio) X(RWFromFile) X(LoadWAV_RW) X(FreeWAV)         \
+    X(NewAudioStream) X(AudioStreamPut) X(AudioStreamFlush) X(AudioStreamAvailable) X(AudioStreamGet)   \
+    X(FreeAudioStream) X(TLSCleanup)
+// clang-format on
 
 struct Sdl {
 #define TW_SDL_MEMBER(name) decltype(&SDL_##name) name = nullptr;
