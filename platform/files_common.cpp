@@ -31,6 +31,8 @@ void setFolderSync(std::function<Outcome()> sync) { folderSyncHook() = std::move
 
 Outcome platformFolderSync() { return folderSyncHook() ? folderSyncHook()() : Outcome{}; }
 
+bool platformSyncsFiles() { return static_cast<bool>(folderSyncHook()); }
+
 bool faultInjected(Step step) { return faultHook() && faultHook()(step); }
 
 std::string temporaryNameFor(long long pid) {

@@ -16,5 +16,8 @@ long long temporaryPid(std::string_view name);
 bool faultInjected(Step step);
 // The platform's own way of making the folder's changes last (see setFolderSync); none: done.
 Outcome platformFolderSync();
+// True where the platform's own sync makes files last (the browser's storage): the system's
+// file and folder syncs are left out there, as they would only sync the same storage again.
+bool platformSyncsFiles();
 
 }  // namespace tw::files

@@ -17,6 +17,9 @@ namespace tw {
 
 namespace {
 
+// A "held" close: the window closed while the next key's waits run.
+constexpr int kClose = -1;
+
 bool skippable(const std::string& line) { return line.empty() || line[0] == '#'; }
 
 // The next command line that is not blank or a comment; false at the end of input.
@@ -68,6 +71,12 @@ int playCommands(HeadlessPlatform& platform, Form1& form, std::istream& in, std:
             err << "tumblewick: held needs milliseconds and keys: " << line << '\n';
             continue;
         }
+        if (command == "held" && line.ends_with(" close")) {
+            held.push_back({ms, kClose, 0});
+            continue;
+        }
+        if (command == "end") return 0;
+        if (command == "close") platform.endProcess(0);
         if (command == "held" || command == "key" || command == "code") {
             std::string rest;
             const auto keys =
@@ -85,7 +94,8 @@ int playCommands(HeadlessPlatform& platform, Form1& form, std::istream& in, std:
                 const double now = platform.nowMs();
                 platform.queueKey(k.code, k.shift);
                 for (const auto& [after, heldCode, heldShift] : held)
-                    platform.queueKey(heldCode, heldShift, now + after);
+                    heldCode == kClose ? platform.queueClose(now + after)
+                                       : platform.queueKey(heldCode, heldShift, now + after);
                 held.clear();
                 do {
                     platform.doEvents();

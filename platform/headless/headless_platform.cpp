@@ -56,11 +56,16 @@ void HeadlessPlatform::setTitle(const std::string& text) {
 }
 
 void HeadlessPlatform::doEvents() {
+    if (closeAtMs_ >= 0 && now_ >= closeAtMs_) {
+        closeAtMs_ = -1;
+        endProcess(0);
+    }
     events_.run(sink_, [this] { return now_; });
 }
 
 void HeadlessPlatform::waitEvents() {
-    const double next = events_.nextDueMs();
+    double next = events_.nextDueMs();
+    if (closeAtMs_ >= 0 && (next < 0 || closeAtMs_ < next)) next = closeAtMs_;
     if (next > now_) now_ = next;
 }
 

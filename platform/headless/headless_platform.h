@@ -40,7 +40,9 @@ public:
     std::function<std::string(const std::string&, const std::string&)> inputAnswer;
     // A key-down delivered once the virtual clock reaches atMs (default: now).
     void queueKey(int code, int shift = 0, double atMs = -1);
-    bool idle() const { return events_.nextDueMs() < 0; }
+    // The game closed (as its window is) once the virtual clock reaches atMs.
+    void queueClose(double atMs) { closeAtMs_ = atMs; }
+    bool idle() const { return events_.nextDueMs() < 0 && closeAtMs_ < 0; }
     double nowMs() const { return now_; }
     bool ended = false;
     int endStatus = -1;
@@ -74,6 +76,7 @@ private:
     std::string title_;
     EventQueue events_;
     double now_ = 0;
+    double closeAtMs_ = -1;
 };
 
 }  // namespace tw

@@ -5,7 +5,9 @@
 // (placed in, or taken from, the game's folder first; BYTES in double quotes with \r \n \t \",
 // two backslashes for one and \xHH for any byte, N times over with "* N"); then "> COMMAND"
 // lines for the headless driver ("key Down", "key 1WA", "code 9 0", "held 500 B", "type a name";
-// "restart" ends the game as the end of input does and starts it again), each followed by what
+// "restart" ends the game as the end of input does and starts it again; "end" ends it so, and
+// "close" as closing its window does, "held 500 close" half a second into the next key's waits;
+// after "end" or "close" only "restart" or the files can come), each followed by what
 // it made the game say ("< TEXT"; "< box: TEXT", "< input: CAPTION | TEXT", "< sound:
 // sounds/NAME", "< reader: TEXT" or "< reader, cutting: TEXT" for the other things heard; a
 // typed answer's lines belong to the command that asked), and at the end "= NAME BYTES",

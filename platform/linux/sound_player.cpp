@@ -402,11 +402,14 @@ void closeWhenIdle(std::unique_lock<std::mutex>& lock, std::unique_ptr<AudioStre
 void SoundPlayer::Impl::run() {
     blockThreadSignals();
     std::unique_lock<std::mutex> lock(mutex);
+    constexpr int kPollsBeforeSdl = 20;
+    int idlePolls = 0;
     for (;;) {
         const auto ready = [&] { return stopping || pending.has_value(); };
         if (!wake.wait_for(lock, kPollIdle, ready)) {
-            // Loaded once the game has started and spoken, so the first sound does not wait for it.
-            if (!gSdlLoaded) sdl();
+            // Loaded a while after the start, once the greeting is out even on a busy machine, so
+            // that neither the greeting nor the first sound waits for it.
+            if (!gSdlLoaded && ++idlePolls == kPollsBeforeSdl) sdl();
             sounding = out && out->playing();
             closeWhenIdle(lock, out, lastSound);
             continue;

@@ -154,8 +154,10 @@ Outcome replace(const std::string& path, std::string_view bytes) {
         ok = false;
         why = reason();
     }
-    // Synced before the rename, or a crash could leave the new name on an empty file.
-    if (ok && (injected(Step::sync) || ::fsync(fd) != 0)) {
+    // Synced before the rename, or a crash could leave the new name on an empty file. (In the
+    // browser a sync is a whole write of its storage, which a tab being closed has no time for:
+    // the one after the rename does for both.)
+    if (ok && (injected(Step::sync) || (!platformSyncsFiles() && ::fsync(fd) != 0))) {
         ok = false;
         why = reason();
     }
@@ -172,7 +174,7 @@ Outcome replace(const std::string& path, std::string_view bytes) {
         return Outcome::failed(why);
     }
     // The rename itself lives in the folder: synced too, so a power cut cannot undo it.
-    if (injected(Step::syncFolder) || !syncFolder(folder)) {
+    if (injected(Step::syncFolder) || (!platformSyncsFiles() && !syncFolder(folder))) {
         // The new file is in place and whole; only its durability is in doubt.
         return Outcome::failed(reason());
     }

@@ -134,12 +134,56 @@
   function persist() {
     if (syncing) { syncAgain = true; return; }
     syncing++;
+    const copies = keptCount;
     syncStorage((error) => {
       if (error) storageFailed('Your games and settings could not be stored in this browser (' + describe(error) +
         ').  They are kept only until this page is closed.');
+      else dropKept(copies);
       syncing--;
       if (syncAgain) { syncAgain = false; persist(); } else settle();
     });
+  }
+
+  // The automatic saves also go, as they are written, to the page's synchronous storage: a tab
+  // being closed or frozen gets no later turn, and IndexedDB's write needs several (Chromium lost
+  // the game kept when the tab was hidden, on a reload right after). The next start takes them
+  // back where they are newer than what IndexedDB holds; a full write done after makes them
+  // unneeded.
+  const keptKey = 'tumblewick-kept';
+  let keptCount = 0;
+  function copyKept() {
+    if (Module.twSecondCopy !== false) return;
+    try {
+      const kept = {};
+      for (const name of ['.autosave', '.autosave-previous']) {
+        const path = '/player/' + name;
+        if (!FS.analyzePath(path).exists) continue;
+        const bytes = FS.readFile(path);
+        let text = '';
+        for (let i = 0; i < bytes.length; i += 8192) text += String.fromCharCode(...bytes.subarray(i, i + 8192));
+        kept[name] = { time: new Date(FS.stat(path).mtime).getTime(), bytes: btoa(text) };
+      }
+      localStorage.setItem(keptKey, JSON.stringify(kept));
+      keptCount++;
+    } catch (error) {
+      // Without that storage (a private window, too large a save) the full write is all there is.
+    }
+  }
+  // After a full write that began after the last copy.
+  function dropKept(copiesBefore) {
+    if (copiesBefore && copiesBefore === keptCount) try { localStorage.removeItem(keptKey); } catch (e) { /* none */ }
+  }
+  function takeBackKept() {
+    try {
+      for (const [name, { time, bytes }] of Object.entries(JSON.parse(localStorage.getItem(keptKey) || '{}'))) {
+        const path = '/player/' + name;
+        if (FS.analyzePath(path).exists && new Date(FS.stat(path).mtime).getTime() >= time) continue;
+        FS.writeFile(path, Uint8Array.from(atob(bytes), (c) => c.charCodeAt(0)));
+        FS.utime(path, time, time);
+      }
+    } catch (error) {
+      // Nothing taken back: what IndexedDB holds stands.
+    }
   }
 
   // ---- One copy per browser: a second tab is told and ends. ----
@@ -320,12 +364,16 @@
     twPlaySound: playSound,
     twPersist: persist,
     // A save is whole only once the browser's storage holds it: what went wrong, or ''.
-    twPersistNow: () => new Promise((resolve) => syncStorage((error) => {
-      if (!error) { resolve(''); return; }
-      storageFailed('Your games and settings could not be stored in this browser (' + describe(error) +
-        ').  They are kept only until this page is closed.');
-      resolve('The browser did not store it');
-    })),
+    twPersistNow: () => new Promise((resolve) => {
+      copyKept();
+      const copies = keptCount;
+      syncStorage((error) => {
+        if (!error) { dropKept(copies); resolve(''); return; }
+        storageFailed('Your games and settings could not be stored in this browser (' + describe(error) +
+          ').  They are kept only until this page is closed.');
+        resolve('The browser did not store it');
+      });
+    }),
     twWait: (ms) => new Promise((resolve) => {
       let timer = null;
       wakeUp = () => { if (timer !== null) clearTimeout(timer); resolve(); };
@@ -343,6 +391,7 @@
       FS.syncfs(true, (error) => {
         if (error) storageFailed('The games and settings stored in this browser could not be read (' + describe(error) +
           ').  What you save now is kept only until this page is closed.');
+        takeBackKept();
         removeRunDependency('tumblewick-storage');
       });
       addRunDependency('tumblewick-lock');

@@ -88,9 +88,13 @@ void WebPlatform::setTitle(const std::string& text) {
 void WebPlatform::doEvents() {
     // Whatever the game wrote is handed to the browser's storage at once.
     if (events_.run(sink_, [] { return emscripten_get_now(); })) js_persist();
-    // The tab was hidden: it may be closed or frozen next, with no time to ask. Between keys,
-    // never in the middle of one (a completion keeps the game itself when it is done).
-    if (sink_ && !sink_->handlingKey() && js_keep_asked()) {
+    // The tab was hidden: it may be closed or frozen next, with no time to ask, and nothing of
+    // the game may wait on a timer. A key under way (a completion in its waits) runs on with
+    // every wait ended at once, so that what is kept is whole; then the game is kept.
+    keepAsked_ = (js_keep_asked() != 0) || keepAsked_;
+    if (keepAsked_ && sink_ && sink_->handlingKey()) sink_->Holder_Timer();
+    if (keepAsked_ && sink_ && !sink_->handlingKey()) {
+        keepAsked_ = false;
         sink_->keepGame();
         js_persist();
     }

@@ -56,6 +56,7 @@ private:
     EventSink* sink_ = nullptr;
     std::string title_;
     EventQueue events_;
+    bool keepAsked_ = false;  // the tab was hidden, and the game is not kept yet
 };
 
 }  // namespace tw

@@ -78,7 +78,8 @@ public:
     // With closedInput the game starts with standard input closed.
     PipedGame(const TempDir& home, const std::string& progress = "", const std::string& wav = "",
               bool closedInput = false) {
-        std::filesystem::copy_file(std::string(TW_GAME_DIR) + "/words.txt", home / "words.txt");
+        std::filesystem::copy_file(std::string(TW_GAME_DIR) + "/words.txt", home / "words.txt",
+                                   std::filesystem::copy_options::overwrite_existing);
         if (!progress.empty()) std::ofstream(home / "progress.ini", std::ios::binary) << progress;
         int in[2], out[2];
         if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0) std::abort();
@@ -134,7 +135,15 @@ public:
         }
         return -1;
     }
+    // The lines that came since the last call, once none has come for quiet or the output ended.
+    std::vector<std::string> newLines(std::chrono::milliseconds quiet = 400ms) {
+        while (readSome(Clock::now() + quiet)) {}
+        std::vector<std::string> out;
+        for (; taken_ < lines_.size(); ++taken_) out.push_back(lines_[taken_].first);
+        return out;
+    }
     pid_t pid() const { return pid_; }
+    bool ended() const { return ended_; }
     int outWriter() const { return outWriter_; }
     // Every line, with when it came.
     std::string transcript() {
@@ -164,6 +173,7 @@ private:
     Clock::time_point started_;
     std::string pending_;
     std::vector<std::pair<std::string, Clock::time_point>> lines_;
+    std::size_t taken_ = 0;
 };
 
 // A private PulseAudio server with a null sink on a socket of its own, in run's folder; PULSE_SERVER
