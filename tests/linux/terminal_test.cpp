@@ -506,7 +506,8 @@ void playOnTerminal(const std::string& script) {
             }
             held.clear();
             answer = game->newLines(300ms);
-            if (closed) finish(128 + SIGHUP);
+            if (closed)
+                for (const std::string& said : finish(128 + SIGHUP)) answer.push_back(said);
         }
         if (word == "type") {
             game->type(line.substr(5) + "\n");
