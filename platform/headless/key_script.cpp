@@ -122,6 +122,20 @@ KeyScript readKeyScript(const std::string& text) {
     return s;
 }
 
+std::string hexBytes(const std::string& bytes) {
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    for (unsigned char c : bytes) out += {digits[c >> 4], digits[c & 15]};
+    return out;
+}
+
+std::string unhexBytes(const std::string& text) {
+    std::string out;
+    for (std::size_t i = 0; i + 1 < text.size(); i += 2)
+        out += static_cast<char>(std::stoi(text.substr(i, 2), nullptr, 16));
+    return out;
+}
+
 namespace {
 
 // What playing gave: the lines each command made heard, and the files the script asks about.
@@ -204,6 +218,11 @@ Played playHere(const KeyScript& script, const std::string& folder, const Headle
 //   file NAME            answered "HEX" or "-", for the file left in the game's folder
 // The answer to "needs" may also be "unheard WORD..." for what the front end never gives:
 // "empty" (an empty text) and "sound" (a sound's line); those lines of the script are not asked.
+// A front end heard through a screen reader, which speaks more than the game's lines, may answer
+// "confirms" (on a line of its own) instead of reporting each line. It is then handed what each
+// command must make heard before the command's requests, and asked after them:
+//   expect TEXT          one line the next command must make heard, in order
+//   heard                answered with the lines heard, as the script writes them
 std::vector<std::string> ask(std::istream& in, std::ostream& out, const std::string& request) {
     out << request << std::endl;
     std::vector<std::string> answer;
@@ -211,22 +230,19 @@ std::vector<std::string> ask(std::istream& in, std::ostream& out, const std::str
     return answer;
 }
 
-std::string hex(const std::string& bytes) {
-    static const char digits[] = "0123456789abcdef";
-    std::string out;
-    for (unsigned char c : bytes) out += {digits[c >> 4], digits[c & 15]};
-    return out;
-}
-
-std::string unhex(const std::string& text) {
-    std::string out;
-    for (std::size_t i = 0; i + 1 < text.size(); i += 2)
-        out += static_cast<char>(std::stoi(text.substr(i, 2), nullptr, 16));
-    return out;
+// The lines of a script that a front end is asked for: what it never gives left out.
+std::vector<std::string> askable(std::vector<std::string> lines, const std::string& unheard) {
+    std::istringstream kinds(unheard);
+    for (std::string kind; kinds >> kind;)
+        std::erase_if(lines, [&](const std::string& l) {
+            return kind == "empty" ? l.empty() : kind == "sound" && startsWith(l, "sound: ");
+        });
+    return lines;
 }
 
 Played playThrough(const KeyScript& script, std::istream& in, std::ostream& out, std::string& skipped) {
     Played played;
+    bool confirms = false;
     std::string needs;
     if (script.jaws) needs += " jaws";
     if (script.novoice) needs += " novoice";
@@ -235,14 +251,14 @@ Played playThrough(const KeyScript& script, std::istream& in, std::ostream& out,
     if (std::any_of(script.commands.begin(), script.commands.end(),
                     [](const std::string& c) { return startsWith(c, "type ") && !validutf8(c); }))
         needs += " typed-bytes";
-    if (const auto answer = ask(in, out, "needs" + needs); !answer.empty() && startsWith(answer[0], "skip ")) {
-        skipped = answer[0].substr(5);
-        return played;
-    } else if (!answer.empty() && startsWith(answer[0], "unheard ")) {
-        played.unheard = answer[0].substr(8);
+    for (const std::string& answer : ask(in, out, "needs" + needs)) {
+        if (startsWith(answer, "skip ")) skipped = answer.substr(5);
+        if (startsWith(answer, "unheard ")) played.unheard = answer.substr(8);
+        confirms = confirms || answer == "confirms";
     }
+    if (!skipped.empty()) return played;
     for (const auto& [name, bytes] : script.placed)
-        ask(in, out, "place " + name + " " + (bytes == KeyScript::kAbsent ? "-" : hex(bytes)));
+        ask(in, out, "place " + name + " " + (bytes == KeyScript::kAbsent ? "-" : hexBytes(bytes)));
     // An answer's lines, in the script's own form, go to the command they belong to: a typed
     // answer's to the key that asked.
     const auto heardOf = [&](const std::vector<std::string>& lines) {
@@ -250,6 +266,14 @@ Played playThrough(const KeyScript& script, std::istream& in, std::ostream& out,
             bool refused = false;
             played.heard.back().push_back(startsWith(line, "sound: ") ? *heardLine(line, refused) : line);
         }
+    };
+    // A command's lines, where the front end confirms them: handed over first, asked for after.
+    const auto group = [&] {
+        if (confirms && !played.heard.empty()) heardOf(ask(in, out, "heard"));
+        if (played.heard.size() < script.heard.size() && confirms)
+            for (const std::string& line : askable(script.heard[played.heard.size()], played.unheard))
+                ask(in, out, "expect " + line);
+        played.heard.emplace_back();
     };
     ask(in, out, "start " + script.seed);
     for (const std::string& c : script.commands) {
@@ -259,7 +283,7 @@ Played playThrough(const KeyScript& script, std::istream& in, std::ostream& out,
         if (word == "held") words >> ms;
         std::string rest;
         std::getline(words >> std::ws, rest);
-        if (word != "type" || played.heard.empty()) played.heard.emplace_back();
+        if (word != "type" || played.heard.empty()) group();
         if (word == "restart" || word == "type" || word == "end" || word == "close" || c == "held " + ms + " close") {
             heardOf(ask(in, out, c));
             continue;
@@ -276,12 +300,13 @@ Played playThrough(const KeyScript& script, std::istream& in, std::ostream& out,
                         (word == "held" ? "held " + ms + " " : "key ") + std::to_string(k.code) + " " +
                             std::to_string(k.shift)));
     }
+    if (confirms && !played.heard.empty()) heardOf(ask(in, out, "heard"));
     for (const auto& [name, bytes] : script.left) {
         const auto answer = ask(in, out, "file " + name);
         const bool there = !answer.empty() && answer[0] != "-";
         played.left.emplace_back(name, !there                         ? KeyScript::kAbsent
                                        : bytes == KeyScript::kPresent ? bytes
-                                                                      : unhex(answer[0]));
+                                                                      : unhexBytes(answer[0]));
     }
     return played;
 }
@@ -335,14 +360,7 @@ int playKeyScript(const std::string& scriptPath, const std::string& folder, cons
         for (const auto& [name, bytes] : left) rewritten << "= " << name << " " << fileWord(bytes) << "\n";
         return files::replace(scriptPath, rewritten.str()).ok ? 0 : 1;
     }
-    const auto asked = [&](std::vector<std::string> lines) {
-        std::istringstream kinds(played.unheard);
-        for (std::string kind; kinds >> kind;)
-            std::erase_if(lines, [&](const std::string& l) {
-                return kind == "empty" ? l.empty() : kind == "sound" && startsWith(l, "sound: ");
-            });
-        return lines;
-    };
+    const auto asked = [&](const std::vector<std::string>& lines) { return askable(lines, played.unheard); };
     for (std::size_t i = 0; i < script.heard.size(); ++i) {
         const std::vector<std::string> got = i < heard.size() ? heard[i] : std::vector<std::string>{"(no answer)"};
         if (got != asked(script.heard[i])) {

@@ -44,6 +44,9 @@ KeyScript readKeyScript(const std::string& text);
 // The bytes of a double-quoted script string, and back.
 std::string unquoteBytes(const std::string& quoted);
 std::string quoteBytes(const std::string& bytes);
+// Bytes as the adapters carry them: two lower-case hex digits each, and back.
+std::string hexBytes(const std::string& bytes);
+std::string unhexBytes(const std::string& text);
 
 // Plays the script in folder (made if missing, emptied of files first; the shipped words.txt is
 // copied from options.home): the game once per "restart", every run a whole headless session.

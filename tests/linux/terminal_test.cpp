@@ -1,5 +1,6 @@
 // tests/linux/terminal_test.cpp: the terminal front end: its platform over pipes and a pseudo-terminal,
 // and the real game through pipes and in tmux, ended every way it can end.
+#include "platform/headless/key_script.h"
 #include "platform/terminal/terminal_platform.h"
 #include "test_support.h"
 
@@ -472,9 +473,8 @@ void playOnTerminal(const std::string& script) {
         std::vector<std::string> answer;
         if (word == "needs") answer = {a.empty() ? "unheard empty sound" : "skip it needs " + line.substr(6)};
         if (word == "place") {
-            std::string bytes;
-            for (std::size_t i = 0; i + 1 < b.size(); i += 2) bytes += char(std::stoi(b.substr(i, 2), nullptr, 16));
-            b == "-" ? void(fs::remove(home / a)) : void(std::ofstream(home / a, std::ios::binary) << bytes);
+            if (b == "-") fs::remove(home / a);
+            if (b != "-") std::ofstream(home / a, std::ios::binary) << tw::unhexBytes(b);
         }
         if (word == "start" || word == "restart") {
             if (game && !game->ended()) {
@@ -515,10 +515,7 @@ void playOnTerminal(const std::string& script) {
         }
         if (word == "file") {
             const auto bytes = tw::driver::readBytes(home / a);
-            std::string hex = bytes ? "" : "-";
-            for (unsigned char ch : bytes.value_or(""))
-                hex += "0123456789abcdef"[ch >> 4], hex += "0123456789abcdef"[ch & 15];
-            answer = {hex};
+            answer = {bytes ? tw::hexBytes(*bytes) : "-"};
         }
         for (const std::string& said : answer) std::fprintf(answers, "%s\n", said.c_str());
         std::fprintf(answers, ".\n");

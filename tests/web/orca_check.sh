@@ -1,15 +1,18 @@
 #!/usr/bin/env bash
 # tests/web/orca_check.sh ENGINE SITE [RUNS]: Orca, the GNOME screen reader, reads the game's page in
 # Chromium or Firefox ESR on a virtual display, with keys typed as a player types them (xdotool),
-# each after the answer to the one before was spoken. It plays tests/transcripts/screen-reader.tw:
-# every line the game says must be spoken by Orca exactly once and in order (a prompt's text at
-# least once, since Orca also reads the box); of keys pressed fast, the last answer must be spoken
-# whole. What Orca spoke is what it hands its speech synthesizer, written to a file by a
-# customization that Orca loads at its start.
+# each after the answer to the one before was spoken. It plays tests/transcripts/screen-reader.tw
+# as an adapter of the game's own interpreter (TW_EXE, by default build-test/game/tumblewick, with
+# --script and --adapter), which hands it the lines each command must make heard: every one must
+# be spoken by Orca exactly once and in order (a prompt's text at least once, since Orca also
+# reads the box); of keys pressed fast, the last answer must be spoken whole. What Orca spoke is
+# what it hands its speech synthesizer, written to a file by a customization that Orca loads at
+# its start.
 set -euo pipefail
 engine="$1" site="$(realpath "$2")" runs="${3:-1}"
 here="$(cd "$(dirname "$0")" && pwd)"
 script="$here/../transcripts/screen-reader.tw"
+exe="$(realpath "${TW_EXE:-$here/../../build-test/game/tumblewick}")"
 
 if [ "${TW_ORCA_INNER:-}" != 1 ]; then
   work="$(mktemp -d)"
@@ -93,17 +96,6 @@ norm() { sed 's/\xc2\xa0/ /g' <<<"$1" | tr -s ' ' | sed 's/ *$//'; }
 fail() { echo "orca in $engine: $*"; echo "--- Orca spoke:"; tail -n 40 "$spoken"; exit 1; }
 
 waitSpoken 0 "Screen reader on" 60 || fail "Orca did not start"
-if [ "$engine" = firefox ]; then
-  printf 'user_pref("%s", %s);\n' browser.shell.checkDefaultBrowser false browser.aboutwelcome.enabled false \
-    browser.startup.homepage_override.mstone '"ignore"' trailhead.firstrun.didSeeAboutWelcome true \
-    browser.newtab.preload false datareporting.policy.dataSubmissionEnabled false >"$WORK/profile/user.js"
-  firefox-esr --no-remote --profile "$WORK/profile" "$URL?seed=7" >"$WORK/browser.log" 2>&1 &
-else
-  chromium --no-sandbox --force-renderer-accessibility --no-first-run --user-data-dir="$WORK/profile" \
-    --app="$URL?seed=7" >"$WORK/browser.log" 2>&1 &
-fi
-pids+=($!)
-waitSpoken 0 "Tumblewick" 60 || fail "the page was not read"
 # Keys go to the game in Orca's focus mode. Chromium's application element switches to it;
 # Firefox may leave Orca in browse mode, where letters are Orca's own keys: Orca+A switches.
 focusMode() {
@@ -116,16 +108,34 @@ focusMode() {
   done
   fail "Orca is not in focus mode"
 }
-focusMode
-sleep 1
-
-xkey() { case "$1" in Enter) echo Return ;; Escape | Down | Up | Left | Right | Tab) echo "$1" ;; *) tr 'A-Z' 'a-z' <<<"$1" ;; esac; }
+startBrowser() {
+  if [ "$engine" = firefox ]; then
+    printf 'user_pref("%s", %s);\n' browser.shell.checkDefaultBrowser false browser.aboutwelcome.enabled false \
+      browser.startup.homepage_override.mstone '"ignore"' trailhead.firstrun.didSeeAboutWelcome true \
+      browser.newtab.preload false datareporting.policy.dataSubmissionEnabled false >"$WORK/profile/user.js"
+    firefox-esr --no-remote --profile "$WORK/profile" "$URL?seed=$1" >"$WORK/browser.log" 2>&1 &
+  else
+    chromium --no-sandbox --force-renderer-accessibility --no-first-run --user-data-dir="$WORK/profile" \
+      --app="$URL?seed=$1" >"$WORK/browser.log" 2>&1 &
+  fi
+  pids+=($!)
+  waitSpoken 0 "Tumblewick" 60 || fail "the page was not read"
+  focusMode
+  sleep 1
+}
+# The xdotool name of a key the interpreter asks for by its code.
+xkey() {
+  case "$1" in
+    13) echo Return ;; 27) echo Escape ;; 40) echo Down ;; 38) echo Up ;; 37) echo Left ;; 39) echo Right ;; 9) echo Tab ;;
+    4[89] | 5[0-7] | 6[5-9] | [78][0-9] | 90) printf "\\$(printf %o "$1")" | tr 'A-Z' 'a-z' ;;
+    *) return 1 ;;
+  esac
+}
 # Checks the lines one command made heard against what Orca spoke from line $from on.
 checkHeard() {
-  local from="$1" said rest line count lines=()
-  shift
+  local said rest line count lines=()
   for line in "$@"; do
-    case "$line" in "" | "sound: "*) ;; "input: "*) lines+=("$(norm "${line#*| }")") ;; *) lines+=("$(norm "$line")") ;; esac
+    case "$line" in "input: "*) lines+=("$(norm "${line#*| }")") ;; *) lines+=("$(norm "$line")") ;; esac
   done
   said="$(spokenSince "$from" | sed 's/\xc2\xa0/ /g' | tr -s ' ')"
   rest="$said"
@@ -139,54 +149,71 @@ checkHeard() {
   done
 }
 
-# The script's commands, each with the lines it must make heard.
-commands=() heard=()
-while IFS= read -r l; do
-  case "$l" in
-    "> type"*) commands[${#commands[@]} - 1]+=$'\n'"$l" ;;
-    "> "*) commands+=("${l#> }") heard+=("") ;;
-    "<"*) heard[${#heard[@]} - 1]+="${l#< }"$'\n' ;;
+# The interpreter's requests (see platform/headless/key_script.cpp): this adapter confirms the
+# lines it is handed, and never hears an empty text or a sound.
+coproc GAME { "$exe" --headless --adapter --script "$script" 2>"$WORK/report"; }
+game_pid=$GAME_PID
+answer() { printf '%s\n' "$@" . >&"${GAME[1]}"; }
+expected=() keys=0 from=0 commands=0
+# The first step of a command marks where what Orca speaks for it begins.
+begin() { [ "$keys" != 0 ] || from="$(wc -l <"$spoken")"; keys=$((keys + 1)); }
+while IFS= read -r request <&"${GAME[0]}"; do
+  case "$request" in
+    needs) answer "unheard empty sound" confirms ;;
+    needs*) answer "skip Orca plays only what needs nothing of the front end" ;;
+    "start "*) startBrowser "${request#start }" && answer ;;
+    "expect "*) expected+=("${request#expect }") && answer ;;
+    "key "*)
+      read -r vk shift <<<"${request#key }"
+      [ "$shift" = 0 ] || fail "cannot press \"$request\""
+      # Keys of one command go faster than the lines can be read.
+      [ "$keys" = 0 ] || sleep 0.03
+      begin
+      name="$(xkey "$vk")" || fail "no key for the code $vk"
+      xdotool key "$name"
+      answer
+      ;;
+    restart)
+      begin
+      xdotool key F5
+      # The page is read again; keys go to the game once Orca is back in focus mode, which Firefox
+      # leaves to the player.
+      waitSpoken "$from" "$(norm "${expected[0]}")" 30 || fail "the greeting was not spoken after a reload"
+      focusMode
+      answer
+      ;;
+    "type "*)
+      waitSpoken "$from" "$(norm "${expected[0]#*| }")" 10 || fail "the prompt before \"$request\" was not spoken"
+      # Firefox leaves Orca in browse mode in the box without saying so: Orca+A until it says focus.
+      for _ in 1 2; do
+        [ "$engine" = firefox ] || break
+        mark="$(wc -l <"$spoken")"
+        xdotool key Insert+a
+        waitSpoken "$mark" "mode" 5 || true
+        [ "$(spokenSince "$mark" | grep -x -E 'Focus mode|Browse mode' | tail -1)" != "Focus mode" ] || break
+      done
+      xdotool type --delay 30 "${request#type }"
+      xdotool key Return
+      answer
+      ;;
+    heard)
+      want=("${expected[@]}")
+      # Of keys pressed fast, only the last answer must be heard whole.
+      [ "$keys" -le 1 ] || [ "${#want[@]}" = 0 ] || want=("${want[-1]}")
+      if [ "${#want[@]}" -gt 0 ]; then
+        last="$(norm "${want[-1]#input: *| }")"
+        waitSpoken "$from" "$last" 15 || fail "Orca did not speak \"$last\""
+        sleep 0.3
+        checkHeard "${want[@]}"
+      fi
+      answer "${expected[@]}"
+      expected=() keys=0 commands=$((commands + 1))
+      ;;
+    *) fail "cannot play \"$request\"" ;;
   esac
-done <"$script"
-
-for i in "${!commands[@]}"; do
-  mapfile -t want < <(printf '%s' "${heard[$i]}")
-  from="$(wc -l <"$spoken")"
-  mapfile -t steps <<<"${commands[$i]}"
-  read -r -a keys <<<"${steps[0]#key }"
-  if [ "${steps[0]}" = restart ]; then
-    xdotool key F5
-    # The page is read again; keys go to the game once Orca is back in focus mode, which Firefox
-    # leaves to the player.
-    waitSpoken "$from" "$(norm "${want[0]}")" 30 || fail "the greeting was not spoken after a reload"
-    focusMode
-  elif [ "${#keys[@]}" -gt 1 ]; then
-    # Keys pressed faster than the lines can be read: only the last answer must be heard whole.
-    for k in "${keys[@]}"; do xdotool key "$(xkey "$k")"; sleep 0.03; done
-    want=("${want[-1]}")
-  else
-    xdotool key "$(xkey "${keys[0]}")"
-  fi
-  for step in "${steps[@]:1}"; do
-    waitSpoken "$from" "$(norm "${want[0]#*| }")" 10 || fail "the prompt of \"${commands[$i]}\" was not spoken"
-    # Firefox leaves Orca in browse mode in the box without saying so: Orca+A until it says focus.
-    for _ in 1 2; do
-      [ "$engine" = firefox ] || break
-      mark="$(wc -l <"$spoken")"
-      xdotool key Insert+a
-      waitSpoken "$mark" "mode" 5 || true
-      [ "$(spokenSince "$mark" | grep -x -E 'Focus mode|Browse mode' | tail -1)" != "Focus mode" ] || break
-    done
-    xdotool type --delay 30 "${step#> type }"
-    xdotool key Return
-  done
-  last="$(norm "${want[-1]#input: *| }")"
-  [[ "${want[-1]}" == "sound: "* || -z "${want[-1]}" ]] || waitSpoken "$from" "$last" 15 ||
-    fail "after \"${commands[$i]}\" Orca did not speak \"$last\""
-  sleep 0.3
-  checkHeard "$from" "${want[@]}"
 done
-echo "orca in $engine: $((${#commands[@]})) commands, every line spoken once and in order"
+wait "$game_pid" || fail "the interpreter found a difference: $(cat "$WORK/report")"
+echo "orca in $engine: $commands commands, every line spoken once and in order"
 
 # By touch: the buttons are reached with Orca's own navigation (browse mode; B, the next button),
 # read by their names, and pressed; the game's answer is read after. The script left the menu on

@@ -151,7 +151,11 @@ async function stored(s) {
       cursor.onsuccess = () => {
         const c = cursor.result;
         if (!c) { open.result.close(); resolve(files); return; }
-        if (c.value.contents) files[String(c.key).slice(8)] = btoa(String.fromCharCode(...c.value.contents));
+        if (c.value.contents) {
+          let text = '';  // in pieces: a whole file's bytes as arguments would overflow the stack
+          for (let i = 0; i < c.value.contents.length; i += 8192) text += String.fromCharCode(...c.value.contents.subarray(i, i + 8192));
+          files[String(c.key).slice(8)] = btoa(text);
+        }
         c.continue();
       };
     };
