@@ -3,11 +3,12 @@
 # errors and plays every key script of tests/transcripts/ with it under Wine, through the game's
 # own interpreter (--script): each must say exactly the script's lines and leave exactly its files
 # (among them a whole game to the win with saves and loads under non-ASCII names, every refused
-# save name, and a game folder named "Zoë win").
-# LINUX_BUILD is accepted for the callers' sake; the Windows build needs nothing of it.
+# save name, and a game folder named "Zoë win"). Then the program's own window, on a virtual
+# display, plays the scripts that end it (closed, the session ended) and house.tw through the
+# interpreter of LINUX_BUILD (default build-test).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/deps.sh wine64 >/dev/null
+bash scripts/deps.sh wine64 xvfb xauth xdotool >/dev/null
 echo "Cross-building (log: build-windows.log)"
 bash scripts/build-windows.sh -DTW_WERROR=ON >build-windows.log 2>&1 || { tail -30 build-windows.log; exit 1; }
 
@@ -23,4 +24,6 @@ for script in "$PWD"/tests/transcripts/*.tw; do
     { echo "FAIL under Wine: $(basename "$script")"; failed=1; }
 done
 echo "Wine: $(ls tests/transcripts/*.tw | wc -l) key scripts played"
+xvfb-run -a bash tests/windows/window_adapter.sh "$exe" "$PWD/${1:-build-test}/game/tumblewick" \
+  tests/transcripts/{ends,closed-in-completion,house}.tw || failed=1
 exit "$failed"

@@ -1,0 +1,94 @@
+#!/usr/bin/env bash
+# tests/windows/window_adapter.sh EXE INTERPRETER SCRIPT...: the Windows program's own window,
+# under Wine on a virtual display (WINEPREFIX made, DISPLAY set), plays key scripts as an adapter
+# of the game's interpreter (INTERPRETER --headless --adapter --script SCRIPT). Keys go in as X key
+# presses, which Wine hands the window as a keyboard's; "close" is Alt+F4, what the close box
+# sends; "end" is a logoff (wineboot --end-session: WM_ENDSESSION). The window is heard through its
+# title, which holds each line said for the screen readers that read it, so the adapter confirms
+# the last line of each command there (every line is the headless run's to check, under Wine too);
+# where the window was closed during a command, only the files it left can tell. The files are
+# read from the game's folder.
+set -euo pipefail
+exe="$1" interpreter="$2"
+shift 2
+work="$(mktemp -d)"
+trap 'rm -rf "$work"' EXIT
+failed=0
+for script in "$@"; do
+  home="$work/$(basename "$script" .tw)"
+  mkdir -p "$home"
+  cp -r "$(dirname "$exe")/words.txt" "$(dirname "$exe")/sounds" "$home/"
+  coproc GAME { "$interpreter" --headless --adapter --script "$script" 2>"$work/report"; }
+  interpreting=$GAME_PID game=0 win="" expected=() held="" closed=0
+  answer() { printf '%s\n' "$@" . >&"${GAME[1]}"; }
+  title() { xdotool getwindowname "$win" 2>/dev/null | sed 's/ *$//'; }
+  # Waits for the game's process to end (10 s at most).
+  ended() { for _ in $(seq 100); do kill -0 "$game" 2>/dev/null || { wait "$game" || true; return 0; }; sleep 0.1; done; return 1; }
+  start() {
+    /usr/lib/wine/wine64 "$exe" --seed "$1" --home "Z:${home//\//\\}" >/dev/null 2>&1 &
+    game=$!
+    for _ in $(seq 300); do
+      win="$(xdotool search --onlyvisible --name Tumblewick 2>/dev/null | head -1)" && [ -n "$win" ] && break
+      sleep 0.1
+    done
+    xdotool windowfocus "$win"
+  }
+  xkey() {
+    local vk=$1 shift=$2 name
+    case "$vk" in
+      13) name=Return ;; 27) name=Escape ;; 40) name=Down ;; 38) name=Up ;; 37) name=Left ;; 39) name=Right ;;
+      9) name=Tab ;; 33) name=Prior ;; 34) name=Next ;; 192) name=grave ;; 112) name=F1 ;; 32) name=space ;;
+      4[89] | 5[0-7] | 6[5-9] | [78][0-9] | 90) name="$(printf "\\$(printf %o "$vk")" | tr 'A-Z' 'a-z')" ;;
+      *) return 1 ;;
+    esac
+    [ $((shift & 1)) = 0 ] || name="shift+$name"
+    [ $((shift & 2)) = 0 ] || name="ctrl+$name"
+    [ $((shift & 4)) = 0 ] || name="alt+$name"
+    echo "$name"
+  }
+  while IFS= read -r request <&"${GAME[0]}"; do
+    read -r word a b c <<<"$request"
+    case "$word" in
+      needs) [ -z "$a" ] && answer "unheard sound" confirms || answer "skip the window plays what needs nothing" ;;
+      place) [ "$b" = - ] && rm -f "$home/$a" || perl -e 'print pack("H*", $ARGV[0])' "$b" >"$home/$a"; answer ;;
+      start) seed="$a" && start "$seed" && answer ;;
+      expect) expected+=("${request#expect }") && answer ;;
+      key | held)
+        if [ "$word" = held ]; then held="$a $b $c"; answer; continue; fi
+        name="$(xkey "$a" "$b")" || { echo "no key for $request" && failed=1 && answer && continue; }
+        xdotool key "$name"
+        if [ -n "$held" ]; then
+          read -r ms vk shift <<<"$held"
+          sleep "$((ms / 1000)).$(printf %03d $((ms % 1000)))"
+          [ "$vk" = close ] && { xdotool key alt+F4; ended && closed=1; } || xdotool key "$(xkey "$vk" "$shift")"
+          held=""
+        fi
+        answer
+        ;;
+      type) xdotool type --delay 20 "${request#type }" && xdotool key Return && answer ;;
+      heard)
+        # The title shows the last line (an empty text too) once the window has had its keys.
+        n=${#expected[@]}
+        for _ in $(seq 50); do [ "$closed" = 1 ] || [ "$n" = 0 ] || [ "$(title)" = "${expected[-1]}" ] && break; sleep 0.1; done
+        if [ "$closed" = 1 ] || [ "$n" = 0 ] || [ "$(title)" = "${expected[-1]}" ]; then
+          answer "${expected[@]}"
+        else
+          answer "${expected[@]:0:n-1}" "title: $(title)"
+        fi
+        expected=() closed=0
+        ;;
+      close) xdotool key alt+F4 && ended && answer ;;
+      end | restart)
+        if kill -0 "$game" 2>/dev/null; then /usr/lib/wine/wine64 wineboot --end-session && ended; fi
+        [ "$word" = end ] || start "$seed"
+        answer
+        ;;
+      file) [ -e "$home/$a" ] && answer "$(perl -0777 -ne 'print unpack("H*", $_)' "$home/$a")" || answer - ;;
+      *) echo "the window cannot play: $request" && failed=1 && answer ;;
+    esac
+  done
+  kill "$game" 2>/dev/null || true
+  wait "$interpreting" || { echo "FAIL in the window: $(basename "$script")"; cat "$work/report"; failed=1; }
+done
+echo "the window under Wine: $# key scripts played"
+exit "$failed"
