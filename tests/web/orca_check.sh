@@ -11,6 +11,7 @@
 set -euo pipefail
 engine="$1" site="$(realpath "$2")" runs="${3:-1}"
 here="$(cd "$(dirname "$0")" && pwd)"
+source "$here/../x_keys.sh"
 script="$here/../transcripts/screen-reader.tw"
 exe="$(realpath "${TW_EXE:-$here/../../build-test/game/tumblewick}")"
 
@@ -123,14 +124,6 @@ startBrowser() {
   focusMode
   sleep 1
 }
-# The xdotool name of a key the interpreter asks for by its code.
-xkey() {
-  case "$1" in
-    13) echo Return ;; 27) echo Escape ;; 40) echo Down ;; 38) echo Up ;; 37) echo Left ;; 39) echo Right ;; 9) echo Tab ;;
-    4[89] | 5[0-7] | 6[5-9] | [78][0-9] | 90) printf "\\$(printf %o "$1")" | tr 'A-Z' 'a-z' ;;
-    *) return 1 ;;
-  esac
-}
 # Checks the lines one command made heard against what Orca spoke from line $from on.
 checkHeard() {
   local said rest line count lines=()
@@ -165,11 +158,10 @@ while IFS= read -r request <&"${GAME[0]}"; do
     "expect "*) expected+=("${request#expect }") && answer ;;
     "key "*)
       read -r vk shift <<<"${request#key }"
-      [ "$shift" = 0 ] || fail "cannot press \"$request\""
       # Keys of one command go faster than the lines can be read.
       [ "$keys" = 0 ] || sleep 0.03
       begin
-      name="$(xkey "$vk")" || fail "no key for the code $vk"
+      name="$(xkey "$vk" "$shift")" || fail "no key for \"$request\""
       xdotool key "$name"
       answer
       ;;

@@ -9,6 +9,7 @@
 # where the window was closed during a command, only the files it left can tell. The files are
 # read from the game's folder.
 set -euo pipefail
+source "$(dirname "$0")/../x_keys.sh"
 exe="$1" interpreter="$2"
 shift 2
 work="$(mktemp -d)"
@@ -32,19 +33,6 @@ for script in "$@"; do
       sleep 0.1
     done
     xdotool windowfocus "$win"
-  }
-  xkey() {
-    local vk=$1 shift=$2 name
-    case "$vk" in
-      13) name=Return ;; 27) name=Escape ;; 40) name=Down ;; 38) name=Up ;; 37) name=Left ;; 39) name=Right ;;
-      9) name=Tab ;; 33) name=Prior ;; 34) name=Next ;; 192) name=grave ;; 112) name=F1 ;; 32) name=space ;;
-      4[89] | 5[0-7] | 6[5-9] | [78][0-9] | 90) name="$(printf "\\$(printf %o "$vk")" | tr 'A-Z' 'a-z')" ;;
-      *) return 1 ;;
-    esac
-    [ $((shift & 1)) = 0 ] || name="shift+$name"
-    [ $((shift & 2)) = 0 ] || name="ctrl+$name"
-    [ $((shift & 4)) = 0 ] || name="alt+$name"
-    echo "$name"
   }
   while IFS= read -r request <&"${GAME[0]}"; do
     read -r word a b c <<<"$request"
