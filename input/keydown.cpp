@@ -2,7 +2,7 @@
 #include "game/ending.h"
 #include "game/form1.h"
 #include "input/howto.h"
-#include "input/keys.h"
+#include "platform/keys.h"
 
 namespace tw {
 

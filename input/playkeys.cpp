@@ -3,7 +3,7 @@
 #include <string_view>
 
 #include "game/form1.h"
-#include "input/keys.h"
+#include "platform/keys.h"
 
 namespace tw {
 

@@ -6,7 +6,7 @@
 
 #include "game/form1.h"
 #include "game/text.h"
-#include "input/keys.h"
+#include "platform/keys.h"
 #include "platform/files.h"
 #include "save/savefile.h"
 

@@ -3,7 +3,7 @@
 
 #include <iterator>
 
-#include "input/keys.h"
+#include "platform/keys.h"
 
 namespace tw {
 

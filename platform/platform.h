@@ -1,6 +1,7 @@
 // platform/platform.h: everything the game asks of the outside world, as one small interface.
-// The core includes this header, platform/files.h (the files it reads and writes) and
-// platform/silent_voice.h, and no other; each back end lives in its own folder beside them.
+// The core includes this header, platform/files.h (the files it reads and writes),
+// platform/keys.h (the key codes) and platform/silent_voice.h, and no other; each back end lives
+// in its own folder beside them.
 #pragma once
 
 #include <memory>

@@ -16,7 +16,7 @@ rm -f /tmp/tw-format.$$
 # The core (the game itself) may include the standard library, its own headers, and the
 # platform's interface headers: nothing of an operating system or a back end.
 standard='algorithm|array|atomic|cassert|cctype|cerrno|charconv|chrono|climits|cmath|compare|concepts|cstddef|cstdint|cstdio|cstdlib|cstring|ctime|deque|exception|functional|initializer_list|iomanip|iosfwd|iostream|istream|iterator|limits|map|memory|mutex|numeric|optional|ostream|random|ranges|set|sstream|stdexcept|string|string_view|system_error|tuple|type_traits|unordered_map|unordered_set|utility|variant|vector'
-own='(app|game|input|save|speech|tasks|words)/[a-z0-9_]+\.h|platform/(platform|files|silent_voice)\.h'
+own='(app|game|input|save|speech|tasks|words)/[a-z0-9_]+\.h|platform/(platform|files|keys|silent_voice)\.h'
 while IFS= read -r line; do
   file="${line%%:*}"
   include="$(sed -E 's/^[^:]*:[0-9]+:\s*#\s*include\s*//' <<<"$line")"

@@ -2,7 +2,7 @@
 #include <utility>
 
 #include "game/form1.h"
-#include "input/keys.h"
+#include "platform/keys.h"
 
 namespace tw {
 

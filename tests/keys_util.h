@@ -14,7 +14,7 @@
 
 #include "driver_util.h"
 #include "game/form1.h"
-#include "input/keys.h"
+#include "platform/keys.h"
 #include "platform/headless/headless_platform.h"
 #include "platform/headless/key_names.h"
 

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <utility>
 
-#include "input/keys.h"
+#include "platform/keys.h"
 
 namespace tw {
 

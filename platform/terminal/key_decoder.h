@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "input/keys.h"
+#include "platform/keys.h"
 
 namespace tw {
 

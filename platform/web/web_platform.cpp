@@ -6,7 +6,7 @@
 
 #include <cstdlib>
 
-#include "input/keys.h"
+#include "platform/keys.h"
 #include "platform/files.h"
 #include "platform/silent_voice.h"
 

@@ -13,7 +13,7 @@
 #include <cstring>
 #include <vector>
 
-#include "input/keys.h"
+#include "platform/keys.h"
 #include "platform/windows/win_speech.h"
 
 namespace tw {

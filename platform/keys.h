@@ -1,4 +1,5 @@
-// input/keys.h: the Windows virtual-key codes the game answers to, and the few more a front end reports.
+// platform/keys.h: the key codes of the platform contract: the Windows virtual-key codes the game answers
+// to, and the few more a front end reports. Every back end hands the game its keys in these.
 #pragma once
 
 namespace tw::key {
