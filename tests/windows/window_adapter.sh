@@ -23,8 +23,13 @@ for script in "$@"; do
   interpreting=$GAME_PID game=0 win="" expected=() held="" closed=0
   answer() { printf '%s\n' "$@" . >&"${GAME[1]}"; }
   title() { xdotool getwindowname "$win" 2>/dev/null | sed 's/ *$//'; }
+  # Every request is answered, also when the window fails it, so that the interpreter goes on.
+  fault() { echo "the window, $(basename "$script"): $*" && failed=1; }
   # Waits for the game's process to end (10 s at most).
-  ended() { for _ in $(seq 100); do kill -0 "$game" 2>/dev/null || { wait "$game" || true; return 0; }; sleep 0.1; done; return 1; }
+  ended() {
+    for _ in $(seq 100); do kill -0 "$game" 2>/dev/null || { wait "$game" || true; return 0; }; sleep 0.1; done
+    fault "the game did not end"
+  }
   start() {
     /usr/lib/wine/wine64 "$exe" --seed "$1" --home "Z:${home//\//\\}" >/dev/null 2>&1 &
     game=$!
@@ -32,28 +37,28 @@ for script in "$@"; do
       win="$(xdotool search --onlyvisible --name Tumblewick 2>/dev/null | head -1)" && [ -n "$win" ] && break
       sleep 0.1
     done
-    xdotool windowfocus "$win"
+    [ -n "$win" ] && xdotool windowfocus "$win" || fault "no window came"
   }
   while IFS= read -r request <&"${GAME[0]}"; do
     read -r word a b c <<<"$request"
     case "$word" in
       needs) [ -z "$a" ] && answer "unheard sound" confirms || answer "skip the window plays what needs nothing" ;;
       place) [ "$b" = - ] && rm -f "$home/$a" || perl -e 'print pack("H*", $ARGV[0])' "$b" >"$home/$a"; answer ;;
-      start) seed="$a" && start "$seed" && answer ;;
+      start) seed="$a" && start "$seed"; answer ;;
       expect) expected+=("${request#expect }") && answer ;;
       key | held)
         if [ "$word" = held ]; then held="$a $b $c"; answer; continue; fi
-        name="$(xkey "$a" "$b")" || { echo "no key for $request" && failed=1 && answer && continue; }
+        name="$(xkey "$a" "$b")" || { fault "no key for $request" && answer && continue; }
         xdotool key "$name"
         if [ -n "$held" ]; then
           read -r ms vk shift <<<"$held"
           sleep "$((ms / 1000)).$(printf %03d $((ms % 1000)))"
-          [ "$vk" = close ] && { xdotool key alt+F4; ended && closed=1; } || xdotool key "$(xkey "$vk" "$shift")"
+          [ "$vk" = close ] && { xdotool key alt+F4; ended && closed=1; } || xdotool key "$(xkey "$vk" "$shift")" || true
           held=""
         fi
         answer
         ;;
-      type) xdotool type --delay 20 "${request#type }" && xdotool key Return && answer ;;
+      type) xdotool type --delay 20 "${request#type }" && xdotool key Return; answer ;;
       heard)
         # The title shows the last line (an empty text too) once the window has had its keys.
         n=${#expected[@]}
@@ -65,14 +70,14 @@ for script in "$@"; do
         fi
         expected=() closed=0
         ;;
-      close) xdotool key alt+F4 && ended && answer ;;
+      close) xdotool key alt+F4 && ended; answer ;;
       end | restart)
-        if kill -0 "$game" 2>/dev/null; then /usr/lib/wine/wine64 wineboot --end-session && ended; fi
+        if kill -0 "$game" 2>/dev/null; then /usr/lib/wine/wine64 wineboot --end-session && ended || true; fi
         [ "$word" = end ] || start "$seed"
         answer
         ;;
       file) [ -e "$home/$a" ] && answer "$(perl -0777 -ne 'print unpack("H*", $_)' "$home/$a")" || answer - ;;
-      *) echo "the window cannot play: $request" && failed=1 && answer ;;
+      *) fault "cannot play $request" && answer ;;
     esac
   done
   kill "$game" 2>/dev/null || true
