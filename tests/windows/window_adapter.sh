@@ -20,14 +20,14 @@ for script in "$@"; do
   mkdir -p "$home"
   cp -r "$(dirname "$exe")/words.txt" "$(dirname "$exe")/sounds" "$home/"
   coproc GAME { "$interpreter" --headless --adapter --script "$script" 2>"$work/report"; }
-  interpreting=$GAME_PID game=0 win="" expected=() held="" closed=0
+  interpreting=$GAME_PID game=0 win="" expected=() held="" closed=0 status=""
   answer() { printf '%s\n' "$@" . >&"${GAME[1]}"; }
   title() { xdotool getwindowname "$win" 2>/dev/null | sed 's/ *$//'; }
   # Every request is answered, also when the window fails it, so that the interpreter goes on.
   fault() { echo "the window, $(basename "$script"): $*" && failed=1; }
   # Waits for the game's process to end (10 s at most).
   ended() {
-    for _ in $(seq 100); do kill -0 "$game" 2>/dev/null || { wait "$game" || true; return 0; }; sleep 0.1; done
+    for _ in $(seq 100); do kill -0 "$game" 2>/dev/null || { wait "$game" && status=0 || status=$?; return 0; }; sleep 0.1; done
     fault "the game did not end"
   }
   start() {
@@ -53,7 +53,8 @@ for script in "$@"; do
         if [ -n "$held" ]; then
           read -r ms vk shift <<<"$held"
           sleep "$((ms / 1000)).$(printf %03d $((ms % 1000)))"
-          [ "$vk" = close ] && { xdotool key alt+F4; ended && closed=1; } || xdotool key "$(xkey "$vk" "$shift")" || true
+          [ "$vk" = close ] && { xdotool key alt+F4; ended && closed=1 && [ "$status" = 0 ] || fault "closed, status ${status:-none}"; } ||
+            xdotool key "$(xkey "$vk" "$shift")" || true
           held=""
         fi
         answer
@@ -70,9 +71,15 @@ for script in "$@"; do
         fi
         expected=() closed=0
         ;;
-      close) xdotool key alt+F4 && ended; answer ;;
+      close)
+        xdotool key alt+F4 && ended && [ "$status" = 0 ] || fault "closed, the game ended with status ${status:-none}"
+        answer
+        ;;
       end | restart)
-        if kill -0 "$game" 2>/dev/null; then /usr/lib/wine/wine64 wineboot --end-session && ended || true; fi
+        if kill -0 "$game" 2>/dev/null; then
+          /usr/lib/wine/wine64 wineboot --end-session && ended && [ "$status" = 0 ] ||
+            fault "at logoff, the game ended with status ${status:-none}"
+        fi
         [ "$word" = end ] || start "$seed"
         answer
         ;;
