@@ -4,8 +4,9 @@
 # own interpreter (--script): each must say exactly the script's lines and leave exactly its files
 # (among them a whole game to the win with saves and loads under non-ASCII names, every refused
 # save name, and a game folder named "Zoë win"). Then the program's own window, on a virtual
-# display, plays the scripts that end it (closed, the session ended) and house.tw through the
-# interpreter of LINUX_BUILD (default build-test).
+# display, plays the scripts that end it (closed, the session ended), house.tw, and a save and a
+# load typed into its own boxes (save-and-load.tw) through the interpreter of LINUX_BUILD (default
+# build-test).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh wine64 xvfb xauth xdotool >/dev/null
@@ -27,5 +28,5 @@ echo "Wine: $(ls tests/transcripts/*.tw | wc -l) key scripts played"
 # The Wine server of the runs above has no display; a window needs one that starts with it.
 timeout 60 /usr/lib/wine/wineserver -w || true
 timeout 300 xvfb-run -a bash tests/windows/window_adapter.sh "$exe" "$PWD/${1:-build-test}/game/tumblewick" \
-  tests/transcripts/{ends,closed-in-completion,house}.tw || failed=1
+  tests/transcripts/{ends,closed-in-completion,house,save-and-load}.tw || failed=1
 exit "$failed"

@@ -6,8 +6,10 @@
 # sends; "end" is a logoff (wineboot --end-session: WM_ENDSESSION). The window is heard through its
 # title, which holds each line said for the screen readers that read it, so the adapter confirms
 # the last line of each command there (every line is the headless run's to check, under Wine too);
-# where the window was closed during a command, only the files it left can tell. The files are
-# read from the game's folder.
+# where the window was closed during a command, only the files it left can tell. A box's answer
+# is typed into the box (found by its title) once it has opened. The files are read from the
+# game's folder. (xdotool's backslash does not reach Wine's edit fields on Xvfb, so a script that
+# types one, like prompts.tw, is the headless run's alone.)
 set -euo pipefail
 source "$(dirname "$0")/../x_keys.sh"
 exe="$1" interpreter="$2"
@@ -59,7 +61,18 @@ for script in "$@"; do
         fi
         answer
         ;;
-      type) xdotool type --delay 20 "${request#type }" && xdotool key Return; answer ;;
+      type)
+        # The answer goes into the box once it is open (keys before it would reach the game), and
+        # the next key once it has closed.
+        box=""
+        for line in "${expected[@]}"; do [[ "$line" != "input: "* ]] || { box="${line#input: }" && box="${box%% | *}"; }; done
+        shown() { [ -n "$box" ] && xdotool search --onlyvisible --name "^$box\$" 2>/dev/null | head -1; }
+        for _ in $(seq 50); do [ -z "$box" ] || [ -n "$(shown)" ] && break; sleep 0.1; done
+        [ -z "$box" ] || [ -n "$(shown)" ] || fault "the box \"$box\" did not open"
+        xdotool type --delay 20 "${request#type }" && xdotool key Return
+        for _ in $(seq 50); do [ -z "$(shown)" ] && break; sleep 0.1; done
+        answer
+        ;;
       heard)
         # The title shows the last line (an empty text too) once the window has had its keys.
         n=${#expected[@]}
