@@ -184,7 +184,8 @@ while IFS= read -r request <&"${GAME[0]}"; do
         waitSpoken "$mark" "mode" 5 || true
         [ "$(spokenSince "$mark" | grep -x -E 'Focus mode|Browse mode' | tail -1)" != "Focus mode" ] || break
       done
-      xdotool type --delay 30 "${request#type }"
+      text="${request#type}" && text="${text# }"
+      [ -z "$text" ] || xdotool type --delay 30 "$text"
       xdotool key Return
       answer
       ;;

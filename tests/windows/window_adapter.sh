@@ -69,7 +69,8 @@ for script in "$@"; do
         shown() { [ -n "$box" ] && xdotool search --onlyvisible --name "^$box\$" 2>/dev/null | head -1; }
         for _ in $(seq 50); do [ -z "$box" ] || [ -n "$(shown)" ] && break; sleep 0.1; done
         [ -z "$box" ] || [ -n "$(shown)" ] || fault "the box \"$box\" did not open"
-        xdotool type --delay 20 "${request#type }" && xdotool key Return
+        text="${request#type}" && text="${text# }"
+        { [ -z "$text" ] || xdotool type --delay 20 "$text"; } && xdotool key Return
         for _ in $(seq 50); do [ -z "$(shown)" ] && break; sleep 0.1; done
         answer
         ;;
